@@ -1,0 +1,17 @@
+# pivora_add_library(<folder> [DEPENDS <libraries...>])
+# Builds the product folder's sources (*.cpp, *.c and *.def-free) into the static library
+# pivora_<folder>. Includes are written from the project root ("base/Text.h").
+function(pivora_add_library folder)
+  cmake_parse_arguments(L "" "" "DEPENDS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  list(FILTER sources EXCLUDE REGEX "/WinMain\\.cpp$")
+  if(sources)
+    add_library(pivora_${folder} STATIC ${sources})
+    target_include_directories(pivora_${folder} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(pivora_${folder} PUBLIC ${L_DEPENDS})
+  else()
+    add_library(pivora_${folder} INTERFACE)
+    target_include_directories(pivora_${folder} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(pivora_${folder} INTERFACE ${L_DEPENDS})
+  endif()
+endfunction()

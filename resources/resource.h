@@ -1,0 +1,27 @@
+// Identifiers of the executable's resources, shared by the code and the resource scripts.
+#pragma once
+
+// String table (Japanese).
+#define IDS_CAPTION       108  // caption of every message box
+#define IDS_RESTART       110  // restart question
+#define IDS_FAILED        111  // setup failed
+#define IDS_DXOFFER       112  // offer of the DirectX setup
+#define IDS_NOSPACE       113  // temporary folder short of space
+#define IDS_DXMISSING     116  // DirectX too old, no DirectX setup at hand
+#define IDS_INTERRUPTED   120  // setup interrupted
+#define IDS_BADPATH       121  // destination not valid or not creatable
+#define IDS_DISKFULL      122  // destination short of space
+
+// Dialog templates and their controls.
+#define IDD_WAIT          110
+#define IDD_DESTINATION   113
+#define IDC_FOLDER_EDIT   1005
+#define IDC_BROWSE        1006
+
+// Application icon.
+#define IDI_APP           1
+
+// Payloads: custom resource type and ids.
+#define RT_PIVORA_PAYLOAD 1001
+#define IDR_ARCHIVE       207
+#define IDR_WMFDIST       203

@@ -1,0 +1,6 @@
+#include "setup/SetupSequence.h"
+
+int RunSetup(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    return 0;
+}

@@ -1,0 +1,82 @@
+#include "common/TestSupport.h"
+#include <shellapi.h>
+#include <vector>
+
+std::string Sjis(const char* utf8)
+{
+    int wide = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, NULL, 0);
+    std::vector<wchar_t> w(wide > 0 ? wide : 1);
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, w.data(), wide);
+    int narrow = WideCharToMultiByte(932, 0, w.data(), -1, NULL, 0, NULL, NULL);
+    std::vector<char> n(narrow > 0 ? narrow : 1);
+    WideCharToMultiByte(932, 0, w.data(), -1, n.data(), narrow, NULL, NULL);
+    return std::string(n.data());
+}
+
+std::string MakeTempDir(const char* prefix)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    for (unsigned n = GetTickCount() ^ GetCurrentProcessId();; ++n)
+    {
+        char path[MAX_PATH];
+        wsprintfA(path, "%s%s%08x", temp, prefix, n);
+        if (CreateDirectoryA(path, NULL))
+            return std::string(path) + "\\";
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return std::string();
+    }
+}
+
+void RemoveTree(const std::string& path)
+{
+    std::string from = path;
+    while (!from.empty() && from.back() == '\\')
+        from.pop_back();
+    from.push_back('\0');   // SHFileOperation wants a double NUL
+    SHFILEOPSTRUCTA op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    SHFileOperationA(&op);
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& data)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = data.empty() || WriteFile(h, data.data(), (DWORD)data.size(), &written, NULL);
+    CloseHandle(h);
+    return ok && written == data.size();
+}
+
+bool ReadFileBytes(const std::string& path, std::string* data)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size;
+    bool ok = GetFileSizeEx(h, &size) != 0;
+    data->assign(ok ? (size_t)size.QuadPart : 0, '\0');
+    DWORD read = 0;
+    if (ok && !data->empty())
+        ok = ReadFile(h, &(*data)[0], (DWORD)data->size(), &read, NULL) && read == data->size();
+    CloseHandle(h);
+    return ok;
+}
+
+bool FileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string TestsDir()
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, path, sizeof(path));
+    std::string dir(path, n);
+    return dir.substr(0, dir.find_last_of('\\') + 1);
+}

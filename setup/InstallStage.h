@@ -1,0 +1,10 @@
+// The middle of the run: DirectX check, destination, wait dialog, inner installer,
+// redistributable and DirectX offer.
+#pragma once
+#include "setup/Options.h"
+#include "setup/RunState.h"
+
+// workDir ends with a backslash. False only when DirectX is too old and no DirectX setup is at
+// hand (message 116 has been shown); true in every other case.
+bool RunInstallStage(const char* workDir, const CSetupOptions& options, const char* caption,
+                     SetupRunState& state);

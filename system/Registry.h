@@ -1,0 +1,45 @@
+// Registry access: the few operations the run uses for its hand-off values under
+// HKEY_LOCAL_MACHINE. Every operation opens the key, does one thing and closes it again.
+#pragma once
+#include <windows.h>
+#include "base/Text.h"
+
+// Keys and values of the hand-off with the inner installer and the setup manager.
+#define PIVORA_KEY          "Software\\Halvoro\\PIVORA"
+#define PIVORA_KEY_LOWER    "Software\\Halvoro\\pivora"
+#define SETUPMGR_KEY        "Software\\Halvoro\\SetupMgr"
+#define VALUE_REQUIREREBOOT "RequireReboot"
+#define VALUE_CANCELED      "CANCELED"
+#define VALUE_PROGRAMSPATH  "ProgramsPath"
+#define VALUE_PATH          "Path"
+#define VALUE_ABORT         "Abort"
+
+// Size of the buffer that RegReadString fills: a value of up to 254 characters and its NUL.
+#define REG_STRING_BUFFER 256
+
+// Reads a string into buffer (at least REG_STRING_BUFFER bytes); a missing value, or one that
+// does not fit with its terminator, yields the default. The result is always terminated.
+void RegReadString(HKEY root, const char* subKey, const char* name, const char* defaultText,
+                   char* buffer);
+// 1 when the value was read, 0 when the default was used (also for data shorter than a DWORD).
+int RegReadDword(HKEY root, const char* subKey, const char* name, DWORD* value, DWORD defaultValue);
+// 1 when the key could be created or opened, else 0.
+int RegWriteString(HKEY root, const char* subKey, const char* name, const char* text);
+int RegWriteDword(HKEY root, const char* subKey, const char* name, DWORD value);
+
+class CRegistryKey
+{
+public:
+    CRegistryKey(HKEY root, const char* subKey);
+    CRegistryKey(const CRegistryKey&) = delete;
+    CRegistryKey& operator=(const CRegistryKey&) = delete;
+
+    // 1 when the value was deleted; 0 when the key could not be opened or the value was absent.
+    int DeleteValue(const char* name);
+    // The value, or the default, in out.
+    CText& ReadString(CText& out, const char* name, const char* defaultText);
+
+    HKEY m_Root;
+    char m_SubKey[1024];
+    char m_ValueBuffer[2048];
+};

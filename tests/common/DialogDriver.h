@@ -1,0 +1,38 @@
+// Drives the dialogs of another thread or process through Win32, the way a user would: find the
+// window, read its texts, type into an edit control, press a button by its id. Never by screen
+// coordinates.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+// The first top-level window with this title (code page 932, or null for any) and class (or null
+// for any), visible or not, waiting up to timeoutMs. Null when none appeared.
+HWND WaitForWindow(const char* title, const char* className, DWORD timeoutMs);
+
+// The first visible message box (a #32770 dialog with the static 0xFFFF), waiting up to timeoutMs;
+// with a process id, only one of that process.
+HWND WaitForMessageBox(DWORD timeoutMs, DWORD processId = 0);
+// The first visible top-level window of the process with this title (or any title when null).
+HWND FindProcessWindow(DWORD processId, const char* title);
+
+// Waits until the window is gone (or no longer visible, when untilHidden), up to timeoutMs.
+bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs, bool untilHidden = false);
+
+// Texts through WM_GETTEXT, which also reads another process's edit controls.
+std::string GetWindowTextOf(HWND hwnd);
+std::string GetControlText(HWND dlg, int id);
+std::string GetMessageBoxText(HWND box);
+
+bool HasControl(HWND dlg, int id);
+// The ids of the dialog's push buttons, in child order.
+std::vector<int> GetButtonIds(HWND dlg);
+
+void SetControlText(HWND dlg, int id, const char* text);
+// Posts WM_COMMAND with BN_CLICKED for the button, as a click does.
+void PressButton(HWND dlg, int id);
+
+// A screenshot of the window as it stands on the screen, written to a PNG file.
+bool SaveWindowPng(HWND hwnd, const std::string& pngPath);
+// <build folder>\screenshots\<name>.png (the folder is made when missing).
+std::string ScreenshotPath(const char* name);

@@ -1,0 +1,80 @@
+// Runs the real PivoraSetup.exe as a user would meet it, and reports what the run showed and
+// left behind. Scenarios say what to answer; this file does the plumbing.
+#pragma once
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// A message box the run showed: its text, caption and push buttons.
+struct SeenMessage
+{
+    std::string text;
+    std::string caption;
+    std::vector<int> buttons;
+    bool HasIcon() const { return hasIcon; }
+    bool hasIcon = false;
+};
+
+struct SetupRun
+{
+    std::string exe;                 // default: the product, build\PivoraSetup.exe
+    std::string arguments;           // the switches, e.g. "/Silent"
+    std::vector<std::pair<std::string, std::string>> environment;   // added or replaced
+    DWORD timeoutMs = 60000;
+
+    // Answer to each message box (a button id); default: the first button.
+    std::function<int(const SeenMessage&)> onMessage;
+    // Called once for the destination dialog; returns the button to press (IDOK or IDCANCEL)
+    // after it may have typed into the dialog. Default: IDOK with the proposal.
+    std::function<int(HWND)> onDestination;
+    // Screenshot names: when set, each message box and dialog is saved as <prefix>-<n>.png.
+    std::string screenshotPrefix;
+};
+
+struct RunResult
+{
+    bool started = false;
+    bool timedOut = false;
+    DWORD exitCode = 0;
+    std::vector<SeenMessage> messages;
+    bool destinationShown = false;
+};
+
+RunResult RunSetup(const SetupRun& run);
+
+// Folder of the build (build\), with a trailing backslash.
+std::string BuildDir();
+// The product under test.
+std::string ProductPath();
+
+// The hand-off values in HKLM (32-bit view, as the program sees them).
+bool ReadDwordValue(const char* key, const char* name, DWORD* value);
+bool ReadStringValue(const char* key, const char* name, std::string* value);
+void SetDwordValue(const char* key, const char* name, DWORD value);
+void SetStringValue(const char* key, const char* name, const char* value);
+void DeleteValue(const char* key, const char* name);
+bool ValueExists(const char* key, const char* name);
+
+// Names of the entries of a folder that match a pattern ("exp*.tmp").
+std::vector<std::string> ListFolder(const std::string& folder, const char* pattern);
+
+// Records the names of entries created in a folder while it lives.
+class CFolderWatch
+{
+public:
+    explicit CFolderWatch(const std::string& folder);
+    ~CFolderWatch();
+    CFolderWatch(const CFolderWatch&) = delete;
+    CFolderWatch& operator=(const CFolderWatch&) = delete;
+    // Stops watching and returns the names created, in order.
+    std::vector<std::string> Stop();
+
+private:
+    static DWORD WINAPI ThreadProc(LPVOID self);
+    HANDLE m_hDir;
+    HANDLE m_hStop;
+    HANDLE m_hThread;
+    std::vector<std::string> m_Names;
+};

@@ -1,0 +1,92 @@
+// The frame of a run, from the real executable: single instance, work directory, hand-off
+// values cleared at the start, the temporary space check.
+#include <gtest/gtest.h>
+#include "common/TestSupport.h"
+#include "e2e/SetupRunner.h"
+
+namespace {
+
+const char kPivoraKey[] = "Software\\Halvoro\\PIVORA";
+
+std::vector<std::pair<std::string, std::string>> TempAt(const std::string& folder)
+{
+    return {{"TEMP", folder}, {"TMP", folder}};
+}
+
+TEST(Frame, SecondStartEndsAtOnceWithoutAWord)
+{
+    // The first run holds the mutex; here the test holds it in its place.
+    HANDLE mutex = CreateMutexA(NULL, TRUE, "Mutex_PivoraSetup");
+    ASSERT_NE(nullptr, mutex);
+    ASSERT_NE((DWORD)ERROR_ALREADY_EXISTS, GetLastError());
+
+    std::string temp = MakeTempDir("second");
+    SetupRun run;
+    run.environment = TempAt(temp);
+    run.timeoutMs = 20000;   // a message box would keep the run waiting until this passes
+    RunResult result = RunSetup(run);
+    CloseHandle(mutex);
+
+    ASSERT_TRUE(result.started);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(0xFFFFFFFFu, result.exitCode) << "exit code -1";
+    EXPECT_TRUE(result.messages.empty());
+    EXPECT_TRUE(ListFolder(temp, "exp*").empty()) << "no work directory was made";
+    RemoveTree(temp);
+}
+
+TEST(Frame, NormalStartClearsTheHandOffAndRemovesItsWorkDirectory)
+{
+    SetDwordValue("Software\\Halvoro\\pivora", "RequireReboot", 1);
+    SetDwordValue(kPivoraKey, "CANCELED", 1);
+
+    std::string temp = MakeTempDir("normal");
+    CFolderWatch watch(temp);
+    SetupRun run;
+    run.environment = TempAt(temp);
+    run.arguments = "/Silent";
+    RunResult result = RunSetup(run);
+    std::vector<std::string> created = watch.Stop();
+
+    ASSERT_TRUE(result.started);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(0u, result.exitCode);
+    ASSERT_FALSE(created.empty()) << "the work directory was never made";
+    EXPECT_EQ(0, _strnicmp(created[0].c_str(), "exp", 3)) << created[0];
+    EXPECT_EQ(".tmp", created[0].substr(created[0].size() - 4)) << created[0];
+    EXPECT_TRUE(ListFolder(temp, "exp*").empty()) << "the work directory is removed again";
+    EXPECT_FALSE(ValueExists(kPivoraKey, "RequireReboot"));
+    EXPECT_FALSE(ValueExists(kPivoraKey, "CANCELED"));
+    RemoveTree(temp);
+}
+
+TEST(Frame, ShortTemporarySpaceShowsMessage113AlsoWhenSilent)
+{
+    const char* drive = getenv("PIVORA_LOWSPACE_DRIVE");
+    if (!drive || !*drive)
+        GTEST_SKIP() << "no small drive mapped";
+    std::string temp = std::string(drive) + "\\";
+    const std::string expected = Sjis(u8"セットアップで使用する一時ファイルを作成するために必要な空き領域が"
+                                      u8"不足しています。\nセットアップを中止しました。");
+
+    for (const char* arguments : {"", "/Silent"})
+    {
+        SCOPED_TRACE(arguments);
+        SetupRun run;
+        run.environment = TempAt(temp);
+        run.arguments = arguments;
+        run.screenshotPrefix = *arguments ? "" : "message-113";
+        RunResult result = RunSetup(run);
+
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(0xFFFFFFFFu, result.exitCode) << "exit code -1";
+        ASSERT_EQ(1u, result.messages.size());
+        EXPECT_EQ(expected, result.messages[0].text);
+        EXPECT_EQ(Sjis(u8"Vantori セットアップ"), result.messages[0].caption);
+        EXPECT_EQ(std::vector<int>{IDOK}, result.messages[0].buttons);
+        EXPECT_FALSE(result.messages[0].HasIcon());
+        EXPECT_TRUE(ListFolder(temp, "exp*").empty());
+    }
+}
+
+} // namespace

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian, and nothing when all of it is there:
+# the mingw-w64 i686 cross compilers, Wine with its 32-bit part, Xvfb, CMake, the GoogleTest
+# sources, a Japanese font for the dialogs, and the signing and PE tools.
+set -eu
+packages=(cmake g++ make g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+          wine wine32:i386 wine64 xvfb xauth googletest fonts-ipafont-gothic osslsigncode openssl
+          python3 util-linux)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages (${missing[*]}); run as root to install them" >&2
+  exit 1
+fi
+echo "install-deps: installing ${missing[*]}" >&2
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q "${missing[@]}"

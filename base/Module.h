@@ -22,6 +22,8 @@ HRESULT HResultFromLastError();
 bool IsDoubleBytePair(unsigned char lead, unsigned char trail);
 // True when text[index] is the second byte of a double-byte character, scanning from the start.
 bool IsTrailByteAt(const char* text, int index);
+// True when c is a lead byte of the ANSI code page (whatever follows it).
+bool IsLeadByte(unsigned char c);
 
 // The message box of the run: text id from the string table, caption string 108, no icon
 // unless type asks for one, owner as given (null for every message but the destination

@@ -61,6 +61,9 @@ public:
     CStorage m_ScratchStore;
     char* m_pCursor;
     char* m_pToken;
+
+private:
+    HRESULT ResizeText(LONGLONG size, bool keep);
 };
 
 // Drive and directory of path, without the trailing backslash when the directory part is
@@ -69,3 +72,13 @@ CText DirectoryOf(CText path);
 // Splits path into drive and directory (with their trailing separator), name and extension
 // (with its dot). False for a null or empty path, outputs untouched.
 bool SplitPath(CText path, CText* dirOut, CText* nameOut, CText* extOut);
+
+// Drive and directory of path joined, with the trailing separator, into buffer (the module
+// directory and SplitPath's dirOut). False when path is null or buffer too small.
+bool JoinDriveDirectory(const char* path, char* buffer, int size);
+
+// The trailing-backslash rules of CText::AddBackslash and CText::RemoveBackslash for plain
+// buffers, in place. AddBackslashTo returns null for a null or empty text or when the buffer
+// of size bytes has no room for the backslash; both return the buffer otherwise.
+char* AddBackslashTo(char* buffer, int size);
+char* RemoveBackslashFrom(char* buffer);

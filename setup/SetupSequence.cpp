@@ -16,27 +16,13 @@ namespace {
 const char kMutexName[] = "Mutex_PivoraSetup";
 const char kProfileName[] = "halvoro.ini";
 
-// Adds a backslash to a plain buffer by the rule of CText::AddBackslash: nothing to an empty
-// text, one to a text that does not end in a backslash or whose final 0x5C is a trail byte.
-void AddBackslashInPlace(char* path, int size)
-{
-    int length = lstrlenA(path);
-    if (length == 0 || length + 1 >= size)
-        return;
-    if (path[length - 1] != '\\' || IsTrailByteAt(path, length - 1))
-    {
-        path[length] = '\\';
-        path[length + 1] = '\0';
-    }
-}
-
 // Creates the work directory "exp*.tmp" in the temporary folder. False when it cannot be made.
 bool MakeWorkDirectory(const char* tempFolder, char* workDir)
 {
     if (!GetTempFileNameA(tempFolder, "exp", 0, workDir))
     {
         lstrcpynA(workDir, tempFolder, MAX_PATH);
-        AddBackslashInPlace(workDir, MAX_PATH);
+        AddBackslashTo(workDir, MAX_PATH);
         if (lstrlenA(workDir) + 7 >= MAX_PATH)
             return false;
         lstrcatA(workDir, "exp.tmp");
@@ -58,11 +44,10 @@ bool IsDirectory(const char* path)
 void RemoveWorkDirectory(const char* workDir)
 {
     // SHFileOperation wants the path without a trailing backslash and ended by two NULs.
-    CText path(workDir);
-    path.RemoveBackslash();
     char from[MAX_PATH + 2];
     ZeroMemory(from, sizeof(from));
-    lstrcpynA(from, path.GetText() ? path.GetText() : "", MAX_PATH);
+    lstrcpynA(from, workDir, MAX_PATH);
+    RemoveBackslashFrom(from);
     SHFILEOPSTRUCTA op;
     ZeroMemory(&op, sizeof(op));
     op.wFunc = FO_DELETE;
@@ -106,7 +91,7 @@ int RunWithMutex(const char* commandLine)
     SetupRunState state;
     if (IsDirectory(workDir))
     {
-        AddBackslashInPlace(workDir, sizeof(workDir));
+        AddBackslashTo(workDir, sizeof(workDir));
         CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY).DeleteValue(VALUE_CANCELED);
 
         if (!RunInstallStage(workDir, options, caption, state))

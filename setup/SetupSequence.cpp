@@ -5,6 +5,7 @@
 #include "base/Text.h"
 #include "profile/ProfileDoc.h"
 #include "resources/resource.h"
+#include "setup/Hardening.h"
 #include "setup/InstallStage.h"
 #include "setup/Options.h"
 #include "setup/RunState.h"
@@ -28,7 +29,7 @@ bool MakeWorkDirectory(const char* tempFolder, char* workDir)
         lstrcatA(workDir, "exp.tmp");
     }
     DeleteFileA(workDir);
-    return CreateDirectoryA(workDir, NULL) != FALSE;
+    return CreateWorkDirectory(workDir);
 }
 
 bool IsDirectory(const char* path)

@@ -5,7 +5,7 @@
 set -eu
 packages=(cmake g++ make g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
           wine wine32:i386 wine64 xvfb xauth googletest fonts-ipafont-gothic osslsigncode openssl
-          python3 util-linux)
+          python3 python3-pefile util-linux)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,16 @@
+// Process-wide defences taken at start and the security of the work directory.
+#pragma once
+#include <windows.h>
+
+// First thing at start: DLLs only from the system directory (never from the program's folder,
+// typically a downloads folder, nor from the current directory), termination on heap
+// corruption, and DEP where Windows offers it.
+void HardenProcess();
+
+// True when the process runs with an elevated (administrator) token.
+bool IsProcessElevated();
+
+// Creates the work directory. Elevated, it grants access only to Administrators and SYSTEM, so
+// that a process of the same user that is not elevated cannot change what the run will start;
+// otherwise it keeps the default security. Fails when the directory already exists.
+bool CreateWorkDirectory(const char* path);

@@ -1,0 +1,359 @@
+#include "Archive.h"
+#include "CodePage.h"
+#include "FileIo.h"
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+const char kMagic[4] = { 'P', 'K', '2', '4' };
+const char kEntryMark[4] = { 'D', 'R', 'A', 'W' };
+
+struct PackEntry
+{
+    fs::path source;
+    std::string name;        // code page 932, backslash separators
+    std::string shownName;   // UTF-8, for messages
+    std::uint64_t size;
+};
+
+void PutLe64(std::uint8_t* at, std::uint64_t value)
+{
+    for (int i = 0; i < 8; ++i)
+        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint64_t GetLe64(const std::uint8_t* at)
+{
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = (value << 8) | at[i];
+    return value;
+}
+
+std::string AsciiLower(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// Why a single name component cannot become a file on Windows, or empty when it can.
+std::string WindowsNameProblem(const std::string& component)
+{
+    for (unsigned char c : component)
+    {
+        if (c < 0x20)
+            return "contains a control character";
+        if (std::strchr("<>:\"/\\|?*", c))
+            return std::string("contains '") + static_cast<char>(c) + "', which Windows does not allow in file names";
+    }
+    char last = component.back();
+    if (last == '.' || last == ' ')
+        return "ends with a dot or a blank, which Windows drops from file names";
+    // Device names stay devices in every folder and with any extension ("sub\\nul.txt").
+    std::string stem = AsciiLower(component.substr(0, component.find('.')));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    static const char* const kDevices[] = { "con", "prn", "aux", "nul", "conin$", "conout$" };
+    for (const char* device : kDevices)
+        if (stem == device)
+            return "is a reserved device name on Windows";
+    if (stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0)
+        && stem[3] >= '1' && stem[3] <= '9')
+        return "is a reserved device name on Windows";
+    return std::string();
+}
+
+// Walks one folder in name order, files and subfolders as they come, and appends its files.
+bool CollectFolder(const fs::path& folder, const std::string& prefix, const std::string& shownPrefix,
+                   std::vector<PackEntry>* entries, std::string* error)
+{
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec)
+    {
+        *error = folder.string() + ": cannot read the folder: " + ec.message();
+        return false;
+    }
+    std::vector<fs::path> children;
+    for (; it != fs::directory_iterator(); it.increment(ec))
+    {
+        if (ec)
+            break;
+        children.push_back(it->path());
+    }
+    if (ec)
+    {
+        *error = folder.string() + ": cannot read the folder: " + ec.message();
+        return false;
+    }
+    std::sort(children.begin(), children.end());
+
+    // Windows compares names without regard to case: two such names would end in one file.
+    std::set<std::string> seen;
+    for (const fs::path& child : children)
+    {
+        std::string component = child.filename().string();
+        std::string shown = shownPrefix + component;
+        fs::file_status status = fs::symlink_status(child, ec);
+        if (ec)
+        {
+            *error = child.string() + ": " + ec.message();
+            return false;
+        }
+        if (!fs::is_regular_file(status) && !fs::is_directory(status))
+        {
+            *error = child.string() + ": not a plain file or folder"
+                     + (fs::is_symlink(status) ? std::string(" (a symbolic link)") : std::string());
+            return false;
+        }
+        std::string problem = WindowsNameProblem(component);
+        if (!problem.empty())
+        {
+            *error = "\"" + shown + "\": the name " + problem;
+            return false;
+        }
+        std::string converted;
+        if (!Utf8ToCp932(component, &converted))
+        {
+            *error = "\"" + shown + "\": the name is not representable in code page 932";
+            return false;
+        }
+        if (!seen.insert(AsciiLower(component)).second)
+        {
+            *error = "\"" + shown + "\": another name in the same folder differs only in case";
+            return false;
+        }
+        std::string name = prefix + converted;
+        if (name.size() > kMaxEntryName)
+        {
+            *error = "\"" + shown + "\": the name is " + std::to_string(name.size())
+                     + " bytes long in code page 932; at most " + std::to_string(kMaxEntryName)
+                     + " fit";
+            return false;
+        }
+        if (fs::is_directory(status))
+        {
+            if (!CollectFolder(child, name + "\\", shown + "/", entries, error))
+                return false;
+            continue;
+        }
+        std::uintmax_t size = fs::file_size(child, ec);
+        if (ec)
+        {
+            *error = child.string() + ": " + ec.message();
+            return false;
+        }
+        entries->push_back(PackEntry{ child, name, shown, size });
+    }
+    return true;
+}
+
+bool CopyContent(const PackEntry& entry, COutputFile* out, std::string* error)
+{
+    std::FILE* file = std::fopen(entry.source.c_str(), "rb");
+    if (!file)
+    {
+        *error = entry.source.string() + ": " + ErrnoText(errno);
+        return false;
+    }
+    std::uint8_t buffer[65536];
+    std::uint64_t left = entry.size;
+    bool ok = true;
+    while (ok && left > 0)
+    {
+        std::size_t want = left < sizeof(buffer) ? static_cast<std::size_t>(left) : sizeof(buffer);
+        std::size_t got = std::fread(buffer, 1, want, file);
+        if (got != want)
+        {
+            *error = entry.source.string()
+                     + (std::ferror(file) ? ": read error: " + ErrnoText(errno)
+                                          : std::string(": the file became shorter while it was packed"));
+            ok = false;
+            break;
+        }
+        ok = out->Write(buffer, got, error);
+        left -= got;
+    }
+    if (ok && std::fgetc(file) != EOF)
+    {
+        *error = entry.source.string() + ": the file grew while it was packed";
+        ok = false;
+    }
+    std::fclose(file);
+    return ok;
+}
+
+// True when inner is folder itself or lies somewhere below it.
+bool IsInside(const fs::path& inner, const fs::path& folder)
+{
+    auto mismatch = std::mismatch(folder.begin(), folder.end(), inner.begin(), inner.end());
+    return mismatch.first == folder.end();
+}
+}
+
+bool PackFolder(const std::string& folder, const std::string& archivePath, std::string* error)
+{
+    std::error_code ec;
+    fs::file_status status = fs::status(folder, ec);
+    if (ec || !fs::is_directory(status))
+    {
+        *error = folder + ": " + (ec ? ec.message() : std::string("not a folder"));
+        return false;
+    }
+    fs::path canonicalFolder = fs::weakly_canonical(folder, ec);
+    fs::path canonicalArchive = fs::weakly_canonical(fs::absolute(archivePath, ec), ec);
+    if (!ec && IsInside(canonicalArchive, canonicalFolder))
+    {
+        *error = archivePath + ": the archive cannot be written inside the folder that it packs";
+        return false;
+    }
+
+    std::vector<PackEntry> entries;
+    if (!CollectFolder(folder, std::string(), std::string(), &entries, error))
+        return false;
+    bool hasSetup = std::any_of(entries.begin(), entries.end(), [](const PackEntry& entry) {
+        return AsciiLower(entry.name) == "setup.exe";
+    });
+    if (!hasSetup)
+    {
+        *error = folder + ": no setup.exe at the top of the folder; the setup program starts it";
+        return false;
+    }
+
+    std::uint64_t total = kArchiveHeaderSize;
+    for (const PackEntry& entry : entries)
+        total += kEntryHeaderSize + entry.size;
+
+    COutputFile out;
+    if (!out.Create(archivePath, error))
+        return false;
+    std::uint8_t header[kArchiveHeaderSize] = {};
+    PutLe64(header, total);
+    std::memcpy(header + 8, kMagic, sizeof(kMagic));
+    if (!out.Write(header, sizeof(header), error))
+        return false;
+    for (const PackEntry& entry : entries)
+    {
+        std::uint8_t entryHeader[kEntryHeaderSize] = {};
+        PutLe64(entryHeader, entry.size);
+        std::memcpy(entryHeader + 8, kEntryMark, sizeof(kEntryMark));
+        std::memcpy(entryHeader + kEntryNameOffset, entry.name.data(), entry.name.size());
+        if (!out.Write(entryHeader, sizeof(entryHeader), error) || !CopyContent(entry, &out, error))
+            return false;
+    }
+    return out.Commit(error);
+}
+
+namespace
+{
+// Walks the entries of an opened archive of fileSize bytes.
+bool ListEntries(std::ifstream& file, std::uint64_t fileSize, const std::string& archivePath,
+                 std::FILE* out, std::string* error)
+{
+    std::uint8_t header[kArchiveHeaderSize];
+    if (fileSize < kArchiveHeaderSize
+        || !file.read(reinterpret_cast<char*>(header), sizeof(header)))
+    {
+        *error = archivePath + ": " + std::to_string(fileSize) + " bytes, too short for the "
+                 + std::to_string(kArchiveHeaderSize) + "-byte archive header";
+        return false;
+    }
+    if (std::memcmp(header + 8, kMagic, sizeof(kMagic)) != 0)
+    {
+        *error = archivePath + ": not a PK24 archive (no \"PK24\" at offset 8)";
+        return false;
+    }
+    std::uint64_t declared = GetLe64(header);
+    std::uint64_t position = kArchiveHeaderSize;
+    std::uint64_t count = 0;
+    while (position < fileSize)
+    {
+        std::string entryText = "entry " + std::to_string(count + 1) + " at offset "
+                                + std::to_string(position);
+        std::uint8_t entryHeader[kEntryHeaderSize];
+        if (fileSize - position < kEntryHeaderSize
+            || !file.read(reinterpret_cast<char*>(entryHeader), sizeof(entryHeader)))
+        {
+            *error = archivePath + ": the file ends inside the header of " + entryText;
+            return false;
+        }
+        position += kEntryHeaderSize;
+        std::uint64_t size = GetLe64(entryHeader);
+        const char* nameField = reinterpret_cast<const char*>(entryHeader + kEntryNameOffset);
+        std::size_t nameLength = 0;
+        while (nameLength < kEntryNameField && nameField[nameLength])
+            ++nameLength;
+        if (nameLength == kEntryNameField || nameLength == 0)
+        {
+            *error = archivePath + ": " + entryText
+                     + (nameLength ? ": the name has no terminating NUL" : ": the name is empty");
+            return false;
+        }
+        std::string shown;
+        if (!Cp932ToUtf8(std::string(nameField, nameLength), &shown))
+        {
+            *error = archivePath + ": " + entryText + ": the name is not valid code page 932 text";
+            return false;
+        }
+        // The setup program counts sizes as signed 64-bit values.
+        if (size > static_cast<std::uint64_t>(INT64_MAX) || size > fileSize - position)
+        {
+            *error = archivePath + ": " + entryText + " \"" + shown + "\" declares "
+                     + std::to_string(size) + " bytes, but only "
+                     + std::to_string(fileSize - position) + " follow";
+            return false;
+        }
+        std::fprintf(out, "%llu\t%s\n", static_cast<unsigned long long>(size), shown.c_str());
+        position += size;
+        ++count;
+        if (!file.seekg(static_cast<std::streamoff>(position)))
+        {
+            *error = archivePath + ": cannot seek to offset " + std::to_string(position);
+            return false;
+        }
+    }
+    std::fprintf(out, "%llu entries, %llu bytes\n", static_cast<unsigned long long>(count),
+                 static_cast<unsigned long long>(fileSize));
+    if (declared != fileSize)
+    {
+        *error = archivePath + ": the header declares a total size of " + std::to_string(declared)
+                 + " bytes, but the entries fill " + std::to_string(fileSize) + " bytes";
+        return false;
+    }
+    return true;
+}
+}
+
+bool ListArchive(const std::string& archivePath, std::FILE* out, std::string* error)
+{
+    std::error_code ec;
+    fs::file_status status = fs::status(archivePath, ec);
+    if (ec || !fs::is_regular_file(status))
+    {
+        *error = archivePath + ": " + (ec ? ec.message() : std::string("not a plain file"));
+        return false;
+    }
+    std::uint64_t fileSize = fs::file_size(archivePath, ec);
+    if (ec)
+    {
+        *error = archivePath + ": " + ec.message();
+        return false;
+    }
+    std::ifstream file(archivePath, std::ios::binary);
+    if (!file)
+    {
+        *error = archivePath + ": " + ErrnoText(errno);
+        return false;
+    }
+    return ListEntries(file, fileSize, archivePath, out, error);
+}

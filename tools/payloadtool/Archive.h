@@ -1,0 +1,22 @@
+// The payload archive ("PK24"): a 24-byte file header (total size, magic, 12 zero bytes), then
+// per file a 284-byte entry header (data size, "DRAW" and 8 zero bytes, a 264-byte code page
+// 932 name with its NUL) followed by the file's bytes. No compression, no checksum.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+const std::size_t kArchiveHeaderSize = 24;
+const std::size_t kEntryHeaderSize = 284;
+const std::size_t kEntryNameOffset = 20;
+const std::size_t kEntryNameField = 264;   // the name and its NUL
+const std::size_t kMaxEntryName = kEntryNameField - 1;
+
+// Packs every file under folder (subfolders included) into a new archive. Refuses a folder
+// without setup.exe at its top, anything but plain files and folders, names that the setup
+// program could not write on Windows, and names longer than 263 bytes in code page 932.
+bool PackFolder(const std::string& folder, const std::string& archivePath, std::string* error);
+
+// Prints one line per entry (size, a tab, the name in UTF-8) and a summary line to out, and
+// checks that the entries fill the file exactly as the declared total size says.
+bool ListArchive(const std::string& archivePath, std::FILE* out, std::string* error);

@@ -1,0 +1,118 @@
+// payloadtool: builds, lists and verifies the payloads that PivoraSetup.exe carries.
+//   payloadtool pack <folder> <archive>
+//   payloadtool list <archive>
+//   payloadtool scramble <in> <out>
+//   payloadtool unscramble <in> <out>
+//   payloadtool verify <exe> <archive> <wmfdist>
+// Every failure is reported on stderr with exit status 1 (2 for a wrong command line); an
+// output file appears only when the command succeeded.
+#include "Archive.h"
+#include "FileIo.h"
+#include "PeResources.h"
+#include "Scramble.h"
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+const std::uint16_t kPayloadType = 1001;
+const std::uint16_t kArchiveId = 207;
+const std::uint16_t kWmfDistId = 203;
+
+const char kUsage[] =
+    "usage: payloadtool pack <folder> <archive>\n"
+    "       payloadtool list <archive>\n"
+    "       payloadtool scramble <in> <out>\n"
+    "       payloadtool unscramble <in> <out>\n"
+    "       payloadtool verify <exe> <archive> <wmfdist>\n";
+
+int Fail(const char* command, const std::string& message)
+{
+    std::fprintf(stderr, "payloadtool: %s: %s\n", command, message.c_str());
+    return 1;
+}
+
+int RunScramble(const char* command, const std::string& in, const std::string& out, bool scramble)
+{
+    std::string error;
+    std::vector<std::uint8_t> data;
+    if (!ReadWholeFile(in, &data, &error))
+        return Fail(command, error);
+    // The setup program refuses an empty resource, and a resource's size is a 32-bit value.
+    if (scramble && data.empty())
+        return Fail(command, in + ": the file is empty; an empty resource cannot be unpacked");
+    if (data.size() > 0xFFFFFFFFull)
+        return Fail(command, in + ": larger than a resource can be (4 GiB)");
+    if (scramble)
+        ScramblePayload(data.data(), data.size());
+    else
+        UnscramblePayload(data.data(), data.size());
+    COutputFile file;
+    if (!file.Create(out, &error) || !file.Write(data.data(), data.size(), &error) || !file.Commit(&error))
+        return Fail(command, error);
+    return 0;
+}
+
+// Compares one embedded resource, unscrambled, with the file that the build packed into it.
+bool VerifyResource(const CPeResources& resources, std::uint16_t id, const char* what,
+                    const std::string& expectedPath, const std::string& exePath)
+{
+    std::string error;
+    std::vector<std::uint8_t> embedded;
+    std::vector<std::uint8_t> expected;
+    if (!resources.Find(kPayloadType, id, &embedded, &error) || !ReadWholeFile(expectedPath, &expected, &error))
+    {
+        Fail("verify", error);
+        return false;
+    }
+    UnscramblePayload(embedded.data(), embedded.size());
+    std::string subject = exePath + ": resource " + std::to_string(id) + " (" + what + ")";
+    if (embedded.size() != expected.size())
+    {
+        Fail("verify", subject + " unscrambles to " + std::to_string(embedded.size())
+                           + " bytes, but " + expectedPath + " has " + std::to_string(expected.size()));
+        return false;
+    }
+    for (std::size_t i = 0; i < embedded.size(); ++i)
+    {
+        if (embedded[i] != expected[i])
+        {
+            Fail("verify", subject + " differs from " + expectedPath + " first at byte " + std::to_string(i));
+            return false;
+        }
+    }
+    std::printf("%s matches %s (%zu bytes)\n", subject.c_str(), expectedPath.c_str(), expected.size());
+    return true;
+}
+
+int RunVerify(const std::string& exe, const std::string& archive, const std::string& wmfdist)
+{
+    std::string error;
+    CPeResources resources;
+    if (!resources.Load(exe, &error))
+        return Fail("verify", error);
+    bool archiveOk = VerifyResource(resources, kArchiveId, "payload archive", archive, exe);
+    bool wmfdistOk = VerifyResource(resources, kWmfDistId, "wmfdist.exe", wmfdist, exe);
+    return archiveOk && wmfdistOk ? 0 : 1;
+}
+}
+
+int main(int argc, char** argv)
+{
+    std::string command = argc > 1 ? argv[1] : "";
+    std::string error;
+    if (command == "pack" && argc == 4)
+        return PackFolder(argv[2], argv[3], &error) ? 0 : Fail("pack", error);
+    if (command == "list" && argc == 3)
+        return ListArchive(argv[2], stdout, &error) ? 0 : Fail("list", error);
+    if (command == "scramble" && argc == 4)
+        return RunScramble("scramble", argv[2], argv[3], true);
+    if (command == "unscramble" && argc == 4)
+        return RunScramble("unscramble", argv[2], argv[3], false);
+    if (command == "verify" && argc == 5)
+        return RunVerify(argv[2], argv[3], argv[4]);
+    std::fputs(kUsage, stderr);
+    return 2;
+}

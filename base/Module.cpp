@@ -101,3 +101,22 @@ int ShowMessage(UINT textId, UINT type, HWND owner)
     LoadStringA(hInstance, IDS_CAPTION, szCaption, sizeof(szCaption));
     return MessageBoxA(owner, szText, szCaption, type);
 }
+
+HMODULE LoadSystemLibrary(const char* name)
+{
+    char path[MAX_PATH + 32];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || lstrlenA(name) > 30)
+        return NULL;
+    if (path[length - 1] != '\\')
+        path[length++] = '\\';
+    lstrcpyA(path + length, name);
+    return LoadLibraryA(path);
+}
+
+FARPROC GetSystemProcAddress(const char* dllName, const char* procName)
+{
+    // The module stays loaded for the rest of the process; a second load only counts it again.
+    HMODULE module = LoadSystemLibrary(dllName);
+    return module ? GetProcAddress(module, procName) : NULL;
+}

@@ -29,3 +29,9 @@ bool IsLeadByte(unsigned char c);
 // unless type asks for one, owner as given (null for every message but the destination
 // dialog's). Returns what MessageBoxA returns.
 int ShowMessage(UINT textId, UINT type, HWND owner = NULL);
+
+// Loads a DLL of the system directory by its full path, never through the search order (a DLL
+// planted beside the program must not be taken). Null when it cannot be loaded.
+HMODULE LoadSystemLibrary(const char* name);
+// The address of a function of such a DLL, loading it on first use; null when either is missing.
+FARPROC GetSystemProcAddress(const char* dllName, const char* procName);

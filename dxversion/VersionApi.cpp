@@ -1,4 +1,5 @@
 #include "dxversion/VersionApi.h"
+#include "base/Module.h"
 
 // Plain zero-initialised data, checked on every call: GetDXVersion also runs in processes that
 // load the executable as a library, where no start-up code of ours has run.
@@ -10,15 +11,9 @@ const VersionApi* GetVersionApi()
     if (InterlockedCompareExchange(&g_nVersionApiReady, 0, 0))
         return &g_VersionApi;
 
-    char path[MAX_PATH + 16];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return NULL;
-    lstrcpyA(path + length, path[length - 1] == '\\' ? "version.dll" : "\\version.dll");
-
     // Two threads may both get here; the module is then counted twice and both write the
     // same addresses, which is harmless.
-    HMODULE module = LoadLibraryA(path);
+    HMODULE module = LoadSystemLibrary("version.dll");
     if (!module)
         return NULL;
     FARPROC size = GetProcAddress(module, "GetFileVersionInfoSizeA");

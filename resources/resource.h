@@ -11,6 +11,8 @@
 #define IDS_INTERRUPTED   120  // setup interrupted
 #define IDS_BADPATH       121  // destination not valid or not creatable
 #define IDS_DISKFULL      122  // destination short of space
+#define IDS_BROWSE_TITLE  123  // title of the folder browser of the destination dialog
+#define IDS_INSTALLER_TITLE 130 // title of the inner installer's window, looked for after its start
 
 // Dialog templates and their controls.
 #define IDD_WAIT          110

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command with the test environment of this project: a private 64-bit Wine prefix under
 # the build folder (ANSI code page 932), one Xvfb display and one wineserver for the whole run,
-# and a small tmpfs mapped as drive T: for the low-space cases. Everything started here is
+# a small tmpfs mapped as drive T: for the low-space cases and a read-only one as R:. Everything started here is
 # stopped again when the command ends.
 #   tests/with-wine.sh <build dir> <command...>
 set -u
@@ -16,12 +16,14 @@ export PIVORA_BUILD_DIR="$build"
 
 xvfb_pid=""
 lowspace="$build/lowspace"
+readonly_dir="$build/readonly"
 cleanup() {
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -f "$WINEPREFIX/dosdevices/t:"
+  rm -f "$WINEPREFIX/dosdevices/t:" "$WINEPREFIX/dosdevices/r:"
   mountpoint -q "$lowspace" && umount "$lowspace"
+  mountpoint -q "$readonly_dir" && umount "$readonly_dir"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -42,6 +44,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w
   # No window manager under Xvfb: without this Wine waits 2 s on every hidden window.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  # A crashing program ends at once instead of waiting in the debugger or a crash dialog.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1
   wineserver -w
 fi
 
@@ -55,6 +61,13 @@ if mount -t tmpfs -o size=50m tmpfs "$lowspace" 2>/dev/null; then
   export PIVORA_LOWSPACE_DRIVE='T:'
 else
   echo "with-wine: no tmpfs could be mounted; the low-space tests will be skipped" >&2
+fi
+# Read-only drive R: (300 MiB free, nothing can be created on it), for the work directory that
+# cannot be made.
+mkdir -p "$readonly_dir"
+if mount -t tmpfs -o size=300m,ro tmpfs "$readonly_dir" 2>/dev/null; then
+  ln -sfn "$readonly_dir" "$WINEPREFIX/dosdevices/r:"
+  export PIVORA_READONLY_DRIVE='R:'
 fi
 
 "$@"

@@ -5,13 +5,24 @@
 set -eu
 packages=(cmake g++ make g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
           wine wine32:i386 wine64 xvfb xauth googletest fonts-ipafont-gothic osslsigncode openssl
-          python3 python3-pefile util-linux)
+          python3 python3-pefile util-linux locales)
+
+# Wine names files on the Linux side in the locale's character set: without ja_JP.UTF-8 a
+# Japanese file or folder name cannot be made at all.
+make_locale() {
+  locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' && return 0
+  echo "install-deps: generating the ja_JP.UTF-8 locale" >&2
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+}
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  make_locale
+  exit 0
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "install-deps: missing packages (${missing[*]}); run as root to install them" >&2
@@ -22,3 +33,4 @@ dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i3
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
 apt-get install -y -q "${missing[@]}"
+make_locale

@@ -54,10 +54,15 @@ std::string ProductPath()
     return BuildDir() + "PivoraSetup.exe";
 }
 
+std::string TestProductPath()
+{
+    return TestsDir() + "PivoraSetup_e2e.exe";
+}
+
 RunResult RunSetup(const SetupRun& run)
 {
     RunResult result;
-    std::string exe = run.exe.empty() ? ProductPath() : run.exe;
+    std::string exe = run.exe.empty() ? TestProductPath() : run.exe;
     std::string commandLine = "\"" + exe + "\"";
     if (!run.arguments.empty())
         commandLine += " " + run.arguments;
@@ -117,6 +122,8 @@ RunResult RunSetup(const SetupRun& run)
             int button = run.onDestination ? run.onDestination(dialog) : IDOK;
             PressButton(dialog, button);
         }
+        if (run.onIdle)
+            run.onIdle();
     }
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
     CloseHandle(pi.hProcess);

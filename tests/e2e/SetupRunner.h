@@ -19,7 +19,7 @@ struct SeenMessage
 
 struct SetupRun
 {
-    std::string exe;                 // default: the product, build\PivoraSetup.exe
+    std::string exe;                 // default: the program linked with the test doubles
     std::string arguments;           // the switches, e.g. "/Silent"
     std::vector<std::pair<std::string, std::string>> environment;   // added or replaced
     DWORD timeoutMs = 60000;
@@ -29,6 +29,8 @@ struct SetupRun
     // Called once for the destination dialog; returns the button to press (IDOK or IDCANCEL)
     // after it may have typed into the dialog. Default: IDOK with the proposal.
     std::function<int(HWND)> onDestination;
+    // Called while the run goes on, for windows of other processes (the inner installer).
+    std::function<void()> onIdle;
     // Screenshot names: when set, each message box and dialog is saved as <prefix>-<n>.png.
     std::string screenshotPrefix;
 };
@@ -46,8 +48,10 @@ RunResult RunSetup(const SetupRun& run);
 
 // Folder of the build (build\), with a trailing backslash.
 std::string BuildDir();
-// The product under test.
+// The product as shipped, with the demo payload.
 std::string ProductPath();
+// The same program with the test doubles as its payload.
+std::string TestProductPath();
 
 // The hand-off values in HKLM (32-bit view, as the program sees them).
 bool ReadDwordValue(const char* key, const char* name, DWORD* value);

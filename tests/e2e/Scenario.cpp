@@ -1,0 +1,178 @@
+#include "e2e/Scenario.h"
+#include "common/DialogDriver.h"
+#include <fstream>
+
+const char kPivoraKey[] = "Software\\Halvoro\\PIVORA";
+const char kSetupMgrKey[] = "Software\\Halvoro\\SetupMgr";
+
+std::string Messages::Caption() { return Sjis(u8"Vantori セットアップ"); }
+std::string Messages::Restart()
+{
+    return Sjis(u8"セットアップを完了するために、システムを再起動する必要があります。\n今すぐ、再起動しますか？");
+}
+std::string Messages::Failed()
+{
+    return Sjis(u8"セットアップ中に問題が発生しました。\nこのセットアップファイルは破損している可能性があります。");
+}
+std::string Messages::OfferDirectX()
+{
+    return Sjis(u8"「Vantori」を使用するためにはDirectX 9.0c以上が必要です。\nここでセットアップを行いますか？");
+}
+std::string Messages::NoSpace()
+{
+    return Sjis(u8"セットアップで使用する一時ファイルを作成するために必要な空き領域が不足しています。\n"
+                u8"セットアップを中止しました。");
+}
+std::string Messages::NoDirectX()
+{
+    return Sjis(u8"「Vantori」を使用するためにはDirectX 9.0c以上がインストールされている必要があります。");
+}
+std::string Messages::Interrupted()
+{
+    return Sjis(u8"セットアップは中断されました。\n\n「Vantori」をご使用いただくためには、再度セットアップを"
+                u8"実行し、セットアップを完了する必要があります。");
+}
+
+void ScenarioTest::SetUp()
+{
+    for (const char* name : {"ProgramsPath", "Path", "CANCELED", "RequireReboot"})
+        DeleteValue(kPivoraKey, name);
+    DeleteValue(kSetupMgrKey, "Abort");
+    m_Temp = MakeTempDir("e2e");
+    ASSERT_FALSE(m_Temp.empty());
+    m_LogPath = m_Temp + "events.log";
+    m_Destination = m_Temp + "dest\\Halvoro\\Pivora";
+}
+
+void ScenarioTest::TearDown()
+{
+    for (const char* name : {"ProgramsPath", "Path", "CANCELED"})
+        DeleteValue(kPivoraKey, name);
+    DeleteValue(kSetupMgrKey, "Abort");
+    RemoveTree(m_Temp);
+}
+
+SetupRun ScenarioTest::Run(const std::string& arguments)
+{
+    SetupRun run;
+    run.exe = TestsDir() + "PivoraSetup_e2e.exe";
+    run.arguments = arguments;
+    run.environment = {{"TEMP", m_Temp}, {"TMP", m_Temp}, {"PIVORA_FAKE_LOG", m_LogPath}};
+    std::string destination = m_Destination;
+    run.onDestination = [destination](HWND dialog) {
+        SetControlText(dialog, 1005, destination.c_str());
+        return IDOK;
+    };
+    return run;
+}
+
+std::vector<std::string> ScenarioTest::Log() const
+{
+    std::vector<std::string> lines;
+    std::ifstream in(m_LogPath.c_str());
+    for (std::string line; std::getline(in, line);)
+    {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string ScenarioTest::LogLine(int i) const
+{
+    std::vector<std::string> lines = Log();
+    return i >= 0 && i < (int)lines.size() ? lines[i] : std::string("<none>");
+}
+
+int ScenarioTest::Find(const std::string& prefix) const
+{
+    std::vector<std::string> lines = Log();
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].compare(0, prefix.size(), prefix) == 0)
+            return (int)i;
+    return -1;
+}
+
+std::vector<std::string> ScenarioTest::Texts(const RunResult& result)
+{
+    std::vector<std::string> texts;
+    for (const SeenMessage& message : result.messages)
+        texts.push_back(message.text);
+    return texts;
+}
+
+CMediaLayout::CMediaLayout(const std::string& product, const char* dxSetupBelowDisk1)
+    : m_Root(MakeTempDir("media"))
+{
+    for (const char* folder : {"Disk1", "Disk1\\Setup"})
+        CreateDirectoryA((m_Root + folder).c_str(), NULL);
+    CopyFileA(product.c_str(), Program().c_str(), FALSE);
+    if (!dxSetupBelowDisk1)
+        return;
+    std::string target = m_Root + "Disk1\\" + dxSetupBelowDisk1;
+    for (size_t pos = m_Root.size(); (pos = target.find('\\', pos + 1)) != std::string::npos;)
+        CreateDirectoryA(target.substr(0, pos).c_str(), NULL);
+    CopyFileA((TestsDir() + "doubles\\fake_dxsetup.exe").c_str(), target.c_str(), FALSE);
+}
+
+CMediaLayout::~CMediaLayout()
+{
+    RemoveTree(m_Root);
+}
+
+namespace {
+
+std::string WindowsFile(const char* name)
+{
+    char dir[MAX_PATH];
+    GetWindowsDirectoryA(dir, sizeof(dir));
+    return std::string(dir) + "\\" + name;
+}
+
+std::string SystemFile(const char* name)
+{
+    char dir[MAX_PATH];
+    GetSystemDirectoryA(dir, sizeof(dir));   // the 32-bit system folder, as the program sees it
+    return std::string(dir) + "\\" + name;
+}
+
+} // namespace
+
+CXtSetupIni::CXtSetupIni(const char* value)
+{
+    WritePrivateProfileStringA("Setup", "DX", value, "xtsetup.ini");
+}
+
+CXtSetupIni::~CXtSetupIni()
+{
+    DeleteFileA(WindowsFile("xtsetup.ini").c_str());
+}
+
+COldDirectX::COldDirectX(const char* programName)
+    : m_Key(std::string("Software\\Wine\\AppDefaults\\") + programName),
+      m_bMoved(MoveFileA(SystemFile("d3d9.dll").c_str(), SystemFile("d3d9.dll.e2e").c_str()) != 0)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, (m_Key + "\\DllOverrides").c_str(), 0, NULL, 0,
+                        KEY_WRITE, NULL, &key, NULL) == ERROR_SUCCESS)
+    {
+        RegSetValueExA(key, "dxdiagn", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
+        RegSetValueExA(key, "d3d9", 0, REG_SZ, reinterpret_cast<const BYTE*>("native"), 7);
+        RegCloseKey(key);
+    }
+}
+
+COldDirectX::~COldDirectX()
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, m_Key.c_str());
+    if (m_bMoved)
+        MoveFileA(SystemFile("d3d9.dll.e2e").c_str(), SystemFile("d3d9.dll").c_str());
+}
+
+void COldDirectX::RestoreLeftOvers()
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\PivoraSetup.exe");
+    if (GetFileAttributesA(SystemFile("d3d9.dll.e2e").c_str()) != INVALID_FILE_ATTRIBUTES)
+        MoveFileA(SystemFile("d3d9.dll.e2e").c_str(), SystemFile("d3d9.dll").c_str());
+}

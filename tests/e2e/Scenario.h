@@ -1,0 +1,82 @@
+// What every end-to-end scenario shares: a clean hand-off in the registry, a temporary folder
+// and an event log of the test doubles, the expected message texts, and the media layout for
+// the DirectX setup.
+#pragma once
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "common/TestSupport.h"
+#include "e2e/SetupRunner.h"
+
+extern const char kPivoraKey[];
+extern const char kSetupMgrKey[];
+
+// The message texts of the run, as code page 932 bytes.
+struct Messages
+{
+    static std::string Caption();
+    static std::string Restart();       // 110
+    static std::string Failed();        // 111
+    static std::string OfferDirectX();  // 112
+    static std::string NoSpace();       // 113
+    static std::string NoDirectX();     // 116
+    static std::string Interrupted();   // 120
+};
+
+class ScenarioTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A run of the product linked with the test doubles (or the given program), with the temp
+    // folder and the doubles' log of this scenario, answering the destination dialog with the
+    // scenario's destination folder.
+    SetupRun Run(const std::string& arguments = "");
+    // The lines the doubles logged, in order.
+    std::vector<std::string> Log() const;
+    // Log line i, or "<none>" when there is no such line.
+    std::string LogLine(int i) const;
+    // Index of the first log line that starts with prefix; -1 when none.
+    int Find(const std::string& prefix) const;
+    // The messages' texts, in order.
+    static std::vector<std::string> Texts(const RunResult& result);
+
+    std::string m_Temp;         // the run's temporary folder
+    std::string m_LogPath;
+    std::string m_Destination;  // typed into the destination dialog (no trailing backslash)
+};
+
+// A copy of the product at <drive>\media\Disk1\Setup\PivoraSetup.exe beside a DirectX setup
+// (the fake) at the given path under Disk1; removed again at the end.
+class CMediaLayout
+{
+public:
+    CMediaLayout(const std::string& product, const char* dxSetupBelowDisk1);
+    ~CMediaLayout();
+    std::string Program() const { return m_Root + "Disk1\\Setup\\PivoraSetup.exe"; }
+    std::string m_Root;
+};
+
+// xtsetup.ini in the Windows directory with [Setup] DX=value while it lives.
+class CXtSetupIni
+{
+public:
+    explicit CXtSetupIni(const char* value);
+    ~CXtSetupIni();
+};
+
+// DirectX older than 9 for the programs of this name started while it lives. Wine takes a
+// child's DLL overrides from the registry, not from the environment the parent hands it: the
+// per-program key disables the diagnostics provider and asks for a native d3d9.dll, which is
+// moved out of the system folder so that no version of it can be read.
+class COldDirectX
+{
+public:
+    explicit COldDirectX(const char* programName);
+    ~COldDirectX();
+    static void RestoreLeftOvers();   // after an earlier run that died half-way
+private:
+    std::string m_Key;
+    bool m_bMoved;
+};

@@ -1,0 +1,331 @@
+// Every way a run can end, with the real program and the test doubles as its payload: the
+// messages shown, the registry left behind, the work directory, the exit code and the order of
+// events.
+#include "e2e/Scenario.h"
+#include "common/DialogDriver.h"
+
+namespace {
+
+typedef std::vector<std::string> Lines;
+
+class Install : public ScenarioTest
+{
+protected:
+    static void SetUpTestSuite() { COldDirectX::RestoreLeftOvers(); }
+
+    std::string DestinationWritten() const { return m_Destination + "\\"; }
+    std::string ProgramsPath() const
+    {
+        std::string value;
+        return ReadStringValue(kPivoraKey, "ProgramsPath", &value) ? value : "<missing>";
+    }
+    DWORD Abort() const
+    {
+        DWORD value = 0;
+        return ReadDwordValue(kSetupMgrKey, "Abort", &value) ? value : 0xFFFFFFFF;
+    }
+    void ExpectNoWorkDirectoryLeft() const
+    {
+        EXPECT_TRUE(ListFolder(m_Temp, "exp*").empty()) << "the work directory is left behind";
+    }
+};
+
+// Answers No to every question.
+int AnswerNo(const SeenMessage& m) { return m.buttons.size() > 1 ? IDNO : IDOK; }
+
+TEST_F(Install, CompletedRunAsksForTheRestart)
+{
+    SetupRun run = Run();
+    run.onMessage = AnswerNo;
+    run.screenshotPrefix = "e2e-completed";
+    RunResult result = RunSetup(run);
+
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(result.destinationShown);
+    ASSERT_EQ(Lines{Messages::Restart()}, Texts(result));
+    EXPECT_EQ((std::vector<int>{IDYES, IDNO}), result.messages[0].buttons);
+    EXPECT_EQ(Messages::Caption(), result.messages[0].caption);
+    EXPECT_FALSE(result.messages[0].HasIcon());
+
+    EXPECT_EQ(DestinationWritten(), ProgramsPath());
+    EXPECT_FALSE(ValueExists(kPivoraKey, "CANCELED"));
+    EXPECT_EQ(0xFFFFFFFFu, Abort()) << "no stop report outside setup-manager mode";
+    ExpectNoWorkDirectoryLeft();
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(m_Destination.c_str()))
+        << "the destination's missing levels are made";
+
+    // The order of events as the doubles saw them.
+    int start = Find("setup start"), programsPath = Find("setup ProgramsPath=");
+    int hidden = Find("setup waitdlg visible=0"), wmfdist = Find("wmfdist start");
+    ASSERT_GE(start, 0);
+    ASSERT_GE(programsPath, 0);
+    EXPECT_EQ("setup ProgramsPath=" + DestinationWritten(), LogLine(programsPath))
+        << "ProgramsPath is written before the installer starts";
+    EXPECT_EQ("setup waitdlg visible=1", LogLine(start + 1)) << "the wait dialog stands at first";
+    EXPECT_GT(hidden, start) << "the wait dialog is hidden while the installer runs";
+    EXPECT_GE(Find("setup foreground=1"), 0) << "the installer's window is brought forward";
+    ASSERT_GT(wmfdist, Find("setup end"));
+    EXPECT_NE(std::string::npos, LogLine(wmfdist).find("\\wmfdist.exe\" /Q"));
+    EXPECT_EQ('"', LogLine(wmfdist)[14]) << LogLine(wmfdist);
+    EXPECT_EQ("wmfdist setup.exe present=0", LogLine(wmfdist + 1))
+        << "setup.exe is deleted once the installer has ended";
+}
+
+TEST_F(Install, SilentRunShowsNoClosingMessage)
+{
+    RunResult result = RunSetup(Run("/Silent"));
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(result.messages.empty());
+    EXPECT_EQ(DestinationWritten(), ProgramsPath());
+    EXPECT_GE(Find("wmfdist start"), 0);
+    ExpectNoWorkDirectoryLeft();
+}
+
+TEST_F(Install, CancelledDestinationIsInterrupted)
+{
+    for (bool setupManager : {false, true})
+    {
+        SCOPED_TRACE(setupManager ? "setup manager" : "user");
+        SetDwordValue(kSetupMgrKey, "Abort", 7);
+        SetupRun run = Run(setupManager ? "/RunningAsSetupMgr" : "");
+        run.onDestination = [](HWND) { return IDCANCEL; };
+        RunResult result = RunSetup(run);
+
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_EQ(Lines{Messages::Interrupted()}, Texts(result));
+        EXPECT_EQ(std::vector<int>{IDOK}, result.messages.at(0).buttons);
+        EXPECT_EQ(-1, Find("setup start")) << "no installer runs";
+        EXPECT_EQ("<missing>", ProgramsPath());
+        EXPECT_EQ(setupManager ? 1u : 7u, Abort());
+        ExpectNoWorkDirectoryLeft();
+    }
+}
+
+TEST_F(Install, InstallerCancelIsInterrupted)
+{
+    for (bool setupManager : {false, true})
+    {
+        SCOPED_TRACE(setupManager ? "setup manager" : "user");
+        SetDwordValue(kSetupMgrKey, "Abort", 7);
+        SetupRun run = Run(setupManager ? "/RunningAsSetupMgr" : "");
+        run.environment.push_back({"PIVORA_FAKE_SETUP_CANCEL", "1"});
+        RunResult result = RunSetup(run);
+
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_EQ(Lines{Messages::Interrupted()}, Texts(result)) << "no restart question";
+        EXPECT_EQ(DestinationWritten(), ProgramsPath());
+        DWORD canceled = 0;
+        EXPECT_TRUE(ReadDwordValue(kPivoraKey, "CANCELED", &canceled));
+        EXPECT_EQ(1u, canceled);
+        EXPECT_EQ(-1, Find("wmfdist start")) << "the redistributable is skipped";
+        EXPECT_EQ(setupManager ? 1u : 7u, Abort());
+        ExpectNoWorkDirectoryLeft();
+        DeleteValue(kPivoraKey, "CANCELED");
+        RemoveTree(m_LogPath);
+    }
+}
+
+TEST_F(Install, SetupManagerModeNeverAsksForTheRestart)
+{
+    SetDwordValue(kSetupMgrKey, "Abort", 1);
+    SetupRun run = Run("/RunningAsSetupMgr");
+    run.environment.push_back({"PIVORA_FAKE_SETUP_EXIT", "3"});
+    RunResult result = RunSetup(run);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(result.messages.empty());
+    EXPECT_EQ(0xFFFFFFFFu, Abort()) << "deleted before the destination, not written again";
+    EXPECT_GE(Find("wmfdist start"), 0) << "a failing exit code still counts as run";
+}
+
+TEST_F(Install, NoWaitDlgKeepsTheWaitDialogHidden)
+{
+    RunResult result = RunSetup(Run("/Silent /NoWaitDlg"));
+    EXPECT_EQ(0u, result.exitCode);
+    ASSERT_GE(Find("setup start"), 0);
+    EXPECT_EQ(-1, Find("setup waitdlg visible=1"));
+}
+
+TEST_F(Install, SettledPathSkipsTheDestinationDialog)
+{
+    SetStringValue(kPivoraKey, "Path", "settled");
+    SetStringValue(kPivoraKey, "ProgramsPath", "C:\\Settled");
+    RunResult result = RunSetup(Run("/Silent"));
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_FALSE(result.destinationShown);
+    EXPECT_EQ("C:\\Settled\\", ProgramsPath());
+    EXPECT_GE(Find("setup ProgramsPath=C:\\Settled\\"), 0);
+}
+
+TEST_F(Install, BrokenArchiveFailsWithMessage111)
+{
+    SetupRun run = Run();
+    run.exe = TestsDir() + "PivoraSetup_badarchive.exe";
+    run.onMessage = AnswerNo;
+    RunResult result = RunSetup(run);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(Lines{Messages::Failed()}, Texts(result)) << "no restart question after a failure";
+    EXPECT_EQ(-1, Find("wmfdist start")) << "the redistributable is not run";
+    EXPECT_EQ(DestinationWritten(), ProgramsPath());
+    ExpectNoWorkDirectoryLeft();
+}
+
+TEST_F(Install, WorkDirectoryThatCannotBeMadeEndsTheRun)
+{
+    const char* drive = getenv("PIVORA_READONLY_DRIVE");
+    if (!drive || !*drive)
+        GTEST_SKIP() << "no read-only drive mapped";
+    SetupRun run = Run();
+    run.environment = {{"TEMP", std::string(drive) + "\\"}, {"TMP", std::string(drive) + "\\"}};
+    run.timeoutMs = 20000;
+    RunResult result = RunSetup(run);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(0xFFFFFFFFu, result.exitCode);
+    EXPECT_TRUE(result.messages.empty());
+    EXPECT_FALSE(result.destinationShown);
+}
+
+// DirectX older than 9: the DirectX setup beside the media decides how the run goes on.
+class DirectX : public Install
+{
+protected:
+    SetupRun MediaRun(const CMediaLayout& media, const std::string& arguments = "")
+    {
+        SetupRun run = Run(arguments);
+        run.exe = media.Program();
+        return run;
+    }
+    COldDirectX m_Old{"PivoraSetup.exe"};
+};
+
+TEST_F(DirectX, TooOldWithoutDirectXSetupEndsWithMessage116)
+{
+    CMediaLayout media(TestProductPath(), NULL);
+    RunResult result = RunSetup(MediaRun(media, "/Silent"));
+    EXPECT_EQ(0xFFFFFFFFu, result.exitCode);
+    ASSERT_EQ(Lines{Messages::NoDirectX()}, Texts(result)) << "also under /Silent";
+    EXPECT_EQ(std::vector<int>{IDOK}, result.messages[0].buttons);
+    EXPECT_FALSE(result.destinationShown);
+    EXPECT_EQ("<missing>", ProgramsPath()) << "nothing written yet";
+    ExpectNoWorkDirectoryLeft();
+}
+
+TEST_F(DirectX, TooOldWithDirectXSetupBesideTheMedia)
+{
+    CMediaLayout media(TestProductPath(), "Tools\\DirectX9.0c\\dxsetup.exe");
+    for (int answer : {IDYES, IDNO})
+    {
+        SCOPED_TRACE(answer == IDYES ? "Yes" : "No");
+        std::string workDir;
+        SetupRun run = MediaRun(media, "/RunningAsSetupMgr");
+        run.onMessage = [&](const SeenMessage& m) {
+            if (m.text == Messages::OfferDirectX())
+            {
+                // While the question stands the installers are done: both programs are gone
+                // from the work directory, the archive is still there.
+                for (const std::string& line : Log())
+                    if (line.compare(0, 15, "wmfdist start \"") == 0)
+                        workDir = line.substr(15, line.find("wmfdist.exe") - 15);
+                EXPECT_FALSE(FileExists(workDir + "wmfdist.exe"));
+                EXPECT_FALSE(FileExists(workDir + "setup.exe"));
+                EXPECT_TRUE(FileExists(workDir + "PivoraSetup_IS.bin"));
+                return answer;
+            }
+            return IDOK;
+        };
+        RunResult result = RunSetup(run);
+        EXPECT_EQ(0u, result.exitCode);
+        ASSERT_EQ(Lines{Messages::OfferDirectX()}, Texts(result));
+        EXPECT_EQ((std::vector<int>{IDYES, IDNO}), result.messages[0].buttons);
+        EXPECT_FALSE(workDir.empty());
+        int dxsetup = Find("dxsetup start");
+        if (answer == IDYES)
+        {
+            ASSERT_GE(dxsetup, 0);
+            EXPECT_NE(std::string::npos,
+                      LogLine(dxsetup).find("Disk1\\Tools\\DirectX9.0c\\dxsetup.exe"));
+            EXPECT_EQ(0xFFFFFFFFu, Abort()) << "a completed run reports no stop";
+        }
+        else
+        {
+            EXPECT_EQ(-1, dxsetup);
+            EXPECT_EQ(1u, Abort()) << "No to the DirectX setup stops the run";
+        }
+        RemoveTree(m_LogPath);
+    }
+}
+
+TEST_F(DirectX, DirectXSetupNamedInXtSetupIni)
+{
+    CMediaLayout media(TestProductPath(), "Redist\\dx\\install.exe");
+    CXtSetupIni ini("Redist\\dx\\install.exe");
+    SetupRun run = MediaRun(media);
+    run.onMessage = [](const SeenMessage& m) {
+        return m.text == Messages::OfferDirectX() ? IDYES : IDNO;
+    };
+    RunResult result = RunSetup(run);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ((Lines{Messages::OfferDirectX(), Messages::Restart()}), Texts(result));
+    int dxsetup = Find("dxsetup start");
+    ASSERT_GE(dxsetup, 0);
+    EXPECT_NE(std::string::npos, LogLine(dxsetup).find("Disk1\\Redist\\dx\\install.exe"));
+}
+
+TEST_F(Install, LaunchDX9OffersTheDirectXSetupWhenItIsThere)
+{
+    {
+        CMediaLayout media(TestProductPath(), "Tools\\DirectX9.0c\\dxsetup.exe");
+        SetupRun run = Run("/LaunchDX9");
+        run.exe = media.Program();
+        run.onMessage = [](const SeenMessage& m) {
+            return m.text == Messages::OfferDirectX() ? IDYES : IDNO;
+        };
+        RunResult result = RunSetup(run);
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_EQ((Lines{Messages::OfferDirectX(), Messages::Restart()}), Texts(result));
+        EXPECT_GE(Find("dxsetup start"), 0);
+    }
+    RemoveTree(m_LogPath);
+    // Without a DirectX setup at hand nothing is offered, and DirectX 9 being there, nothing
+    // is missing either.
+    SetupRun run = Run("/LaunchDX9");
+    run.onMessage = AnswerNo;
+    RunResult result = RunSetup(run);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(Lines{Messages::Restart()}, Texts(result));
+    EXPECT_EQ(-1, Find("dxsetup start"));
+}
+
+TEST_F(Install, DemoPayloadInstallsItsSampleFiles)
+{
+    // The product as shipped: the demo installer shows where it installs and installs there
+    // when its default button (Install) is pressed.
+    SetupRun run = Run("/Silent");
+    run.exe = ProductPath();
+    const std::string title = Sjis(u8"Morvane インストーラ");
+    std::string shownFolder;
+    run.onIdle = [&]() {
+        HWND installer = shownFolder.empty() ? WaitForWindow(title.c_str(), NULL, 0) : NULL;
+        if (!installer || !IsWindowVisible(installer))
+            return;
+        LRESULT def = SendMessageA(installer, DM_GETDEFID, 0, 0);
+        for (HWND child = GetWindow(installer, GW_CHILD); child;
+             child = GetWindow(child, GW_HWNDNEXT))
+            if (GetWindowTextOf(child).find(DestinationWritten().substr(3)) != std::string::npos)
+                shownFolder = GetWindowTextOf(child);
+        SaveWindowPng(installer, ScreenshotPath("e2e-demo-installer"));
+        PressButton(installer, LOWORD(def));
+        if (shownFolder.empty())
+            shownFolder = "<not shown>";
+    };
+    RunResult result = RunSetup(run);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(result.messages.empty());
+    EXPECT_NE("<not shown>", shownFolder) << "the demo shows the folder it installs into";
+    EXPECT_EQ(DestinationWritten(), ProgramsPath());
+    EXPECT_FALSE(ListFolder(DestinationWritten(), "*.*").size() <= 2)
+        << "the demo installed no sample file";
+    ExpectNoWorkDirectoryLeft();
+}
+
+} // namespace

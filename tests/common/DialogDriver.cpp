@@ -204,13 +204,13 @@ void PressButton(HWND dlg, int id)
                  reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
 }
 
-bool SaveWindowPng(HWND hwnd, const std::string& pngPath)
+bool SaveWindowPng(HWND hwnd, const std::string& pngPath, DWORD settleMs)
 {
-    RECT rc;
-    if (!GetWindowRect(hwnd, &rc))
-        return false;
     RedrawWindow(hwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-    Sleep(300);   // let the owning thread paint
+    Sleep(settleMs);   // let the owning thread paint
+    RECT rc;
+    if (!IsWindowVisible(hwnd) || !GetWindowRect(hwnd, &rc))
+        return false;
     int width = rc.right - rc.left, height = rc.bottom - rc.top;
     if (width <= 0 || height <= 0)
         return false;

@@ -32,7 +32,8 @@ void SetControlText(HWND dlg, int id, const char* text);
 // Posts WM_COMMAND with BN_CLICKED for the button, as a click does.
 void PressButton(HWND dlg, int id);
 
-// A screenshot of the window as it stands on the screen, written to a PNG file.
-bool SaveWindowPng(HWND hwnd, const std::string& pngPath);
+// A screenshot of the window as it stands on the screen, written to a PNG file, after the
+// window had settleMs to paint. False when the window is gone or hidden by then.
+bool SaveWindowPng(HWND hwnd, const std::string& pngPath, DWORD settleMs = 300);
 // <build folder>\screenshots\<name>.png (the folder is made when missing).
 std::string ScreenshotPath(const char* name);

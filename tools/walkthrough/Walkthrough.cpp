@@ -44,6 +44,17 @@ bool IsRunWindow(HWND hwnd)
     return pid != GetCurrentProcessId();
 }
 
+// Another window in front of it (the installer's window covers the wait dialog while both
+// stand): its picture would show the other window.
+bool IsCovered(HWND hwnd)
+{
+    RECT rc;
+    GetWindowRect(hwnd, &rc);
+    POINT center = {(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+    HWND front = WindowFromPoint(center);
+    return front && GetAncestor(front, GA_ROOT) != hwnd;
+}
+
 int DefaultAnswer(HWND hwnd)
 {
     if (GetDlgItem(hwnd, 0xFFFF))   // a message box
@@ -81,10 +92,12 @@ int main(int argc, char** argv)
     }
     CloseHandle(pi.hThread);
 
-    // A window is photographed each time it becomes visible, and answered once.
+    // A window is photographed each time it becomes visible and stands uncovered, and is
+    // answered once. The wait dialog stands only for moments before and after the installer's
+    // window, so pictures are taken as soon as a window has had a short time to paint.
     std::set<HWND> visibleBefore, answered;
     int shots = 0;
-    while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT)
+    while (WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT)
     {
         std::vector<HWND> windows;
         EnumWindows(Collect, reinterpret_cast<LPARAM>(&windows));
@@ -93,16 +106,21 @@ int main(int argc, char** argv)
         {
             if (!IsRunWindow(hwnd))
                 continue;
-            visibleNow.insert(hwnd);
             if (visibleBefore.count(hwnd) || !IsWindowEnabled(hwnd))
+            {
+                visibleNow.insert(hwnd);
                 continue;
-            Sleep(400);   // let it finish painting
+            }
             char name[MAX_PATH];
-            wsprintfA(name, "%s\\%02d-%s.png", folder.c_str(), ++shots,
+            wsprintfA(name, "%s\\%02d-%s.png", folder.c_str(), shots + 1,
                       GetDlgItem(hwnd, 0xFFFF) ? "message" : ClassOf(hwnd) == "#32770" ? "dialog"
                                                                                          : "window");
-            if (SaveWindowPng(hwnd, name))
-                printf("%s\n", name);
+            // Gone, or covered, before it could be photographed: tried again while it stands.
+            if (IsCovered(hwnd) || !SaveWindowPng(hwnd, name, 150) || IsCovered(hwnd))
+                continue;
+            ++shots;
+            visibleNow.insert(hwnd);
+            printf("%s\n", name);
             fflush(stdout);
             int answer = answered.count(hwnd) ? 0 : DefaultAnswer(hwnd);
             if (answer)

@@ -11,6 +11,7 @@
 #include "setup/RunState.h"
 #include "system/Registry.h"
 #include "system/Restart.h"
+#include "ui/DestinationDlg.h"
 
 namespace {
 
@@ -30,16 +31,6 @@ bool MakeWorkDirectory(const char* tempFolder, char* workDir)
     }
     DeleteFileA(workDir);
     return CreateWorkDirectory(workDir);
-}
-
-bool IsDirectory(const char* path)
-{
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(path, &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(find);
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 void RemoveWorkDirectory(const char* workDir)
@@ -90,7 +81,7 @@ int RunWithMutex(const char* commandLine)
     LoadStringA(GetModuleInstance(), IDS_CAPTION, caption, sizeof(caption));
 
     SetupRunState state;
-    if (IsDirectory(workDir))
+    if (FolderExists(workDir))
     {
         AddBackslashTo(workDir, sizeof(workDir));
         CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY).DeleteValue(VALUE_CANCELED);

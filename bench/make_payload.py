@@ -1,0 +1,38 @@
+#!/usr/bin/env python3
+"""Writes the benchmark's installer folder: the same bytes every time for a given size.
+
+  make_payload.py <folder> <MiB>
+
+About three quarters of the size in one large file, the rest in eight medium files and a hundred
+small ones, beside setup.exe and an empty file; all at the top of the folder (the extraction
+makes no folders).
+"""
+import os
+import random
+import shutil
+import sys
+
+
+def main():
+    folder, mib = sys.argv[1], int(sys.argv[2])
+    total = mib << 20
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    rng = random.Random(mib)
+
+    def write(name, size):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(rng.randbytes(size))
+        return size
+
+    left = total
+    left -= write("setup.exe", 200 * 1024)
+    left -= write("empty.dat", 0)
+    left -= sum(write("small%03d.bin" % i, 10 * 1024 + i) for i in range(100))
+    medium = left // 4 // 8
+    left -= sum(write("part%02d.bin" % i, medium) for i in range(8))
+    write("big.bin", left)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,173 @@
+#include "payload/ChildProcess.h"
+#include "base/Module.h"
+#include "base/Text.h"
+#include "payload/Archive.h"
+#include "payload/Unpack.h"
+#include "resources/resource.h"
+#include <string.h>
+
+namespace
+{
+const char kArchiveName[] = "PivoraSetup_IS.bin";
+const char kInstallerName[] = "setup.exe";
+const char kWmfDistName[] = "wmfdist.exe";
+const DWORD kCreationFlags = CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP;
+const DWORD kWindowSearchMs = 10000;
+const DWORD kWindowSearchStepMs = 500;
+
+// timeGetTime lives in winmm.dll, which is not a known DLL: it is loaded from the system folder
+// by its full path on first use rather than imported, so that a winmm.dll planted beside the
+// executable is never the one loaded.
+typedef DWORD(WINAPI* TimeGetTimeProc)();
+
+DWORD MilliSeconds()
+{
+    static TimeGetTimeProc s_pfnTimeGetTime;
+    static bool s_bLookedUp;
+    if (!s_bLookedUp)
+    {
+        s_bLookedUp = true;
+        s_pfnTimeGetTime = reinterpret_cast<TimeGetTimeProc>(
+            reinterpret_cast<void*>(GetSystemProcAddress("winmm.dll", "timeGetTime")));
+    }
+    return s_pfnTimeGetTime ? s_pfnTimeGetTime() : GetTickCount();
+}
+
+// workDir + name; false when the text could not be had whole.
+bool JoinPath(CText& path, const char* workDir, const char* name)
+{
+    return path.Format("%s%s", workDir, name) &&
+           path.GetLength() == lstrlenA(workDir) + lstrlenA(name);
+}
+
+bool StartProcess(const char* applicationName, char* commandLine, PROCESS_INFORMATION* process)
+{
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    memset(process, 0, sizeof(*process));
+    return CreateProcessA(applicationName, commandLine, NULL, NULL, FALSE, kCreationFlags, NULL,
+                          NULL, &startup, process) != FALSE;
+}
+
+void WaitAndClose(PROCESS_INFORMATION& process)
+{
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+// The installer's window may take a while to show; it is looked for every half second for ten
+// seconds and pulled to the front half a second after it was found. Without it the run goes on.
+void BringInstallerForward()
+{
+    CText title;
+    title.LoadResourceText(GetModuleInstance(), IDS_INSTALLER_TITLE);
+    if (title.IsEmpty())
+        return;
+    const DWORD start = MilliSeconds();
+    for (;;)
+    {
+        HWND window = FindWindowA(NULL, title.GetText());
+        Sleep(kWindowSearchStepMs);
+        if (window)
+        {
+            BringToForeground(window);
+            return;
+        }
+        if (MilliSeconds() - start >= kWindowSearchMs)
+            return;
+    }
+}
+} // namespace
+
+bool RunAndWait(char* commandLine)
+{
+    PROCESS_INFORMATION process;
+    if (!StartProcess(NULL, commandLine, &process))
+        return false;
+    WaitAndClose(process);
+    return true;
+}
+
+bool RunInnerInstaller(const char* workDir, HWND waitWindow)
+{
+    CText archivePath;
+    if (!JoinPath(archivePath, workDir, kArchiveName))
+        return false;
+    if (!UnpackResource(IDR_ARCHIVE, archivePath.GetText()))
+        return false;
+    if (FAILED(ExtractArchive(archivePath.GetText(), workDir)))
+        return false;
+
+    // The command line is the bare path. The program is also named on its own, so that a path
+    // with blanks is never tried piece by piece ("C:\Users\John.exe" for "C:\Users\John Doe\...").
+    CText programPath;
+    if (!JoinPath(programPath, workDir, kInstallerName))
+        return false;
+    PROCESS_INFORMATION process;
+    if (!StartProcess(programPath.GetText(), programPath.ScratchCopy(), &process))
+        return false;
+
+    BringInstallerForward();
+    const bool hidden = waitWindow && IsWindowVisible(waitWindow);
+    if (hidden)
+        ShowWindow(waitWindow, SW_HIDE);
+    WaitAndClose(process);
+    if (hidden)
+        ShowWindow(waitWindow, SW_SHOW);
+
+    // The archive stays; it goes with the work directory at the end of the run.
+    DeleteFileA(programPath.GetText());
+    return true;
+}
+
+bool RunWmfDist(const char* workDir)
+{
+    CText path;
+    if (!JoinPath(path, workDir, kWmfDistName))
+        return false;
+    if (!UnpackResource(IDR_WMFDIST, path.GetText()))
+        return false;
+    CText commandLine;
+    bool result = commandLine.Format("\"%s\" /Q", path.GetText()) &&
+                  RunAndWait(commandLine.ScratchCopy());
+    DeleteFileA(path.GetText());
+    return result;
+}
+
+bool BringToForeground(HWND window)
+{
+    const DWORD foregroundThread = GetWindowThreadProcessId(GetForegroundWindow(), NULL);
+    const DWORD targetThread = GetWindowThreadProcessId(window, NULL);
+    if (foregroundThread == 0 || targetThread == 0)
+        return false;
+    if (foregroundThread == targetThread)
+    {
+        SetForegroundWindow(window);
+        return true;
+    }
+
+    // Joined to the foreground thread's input, and with the lock time-out at 0 for the moment,
+    // the call is allowed to take the foreground from another process. The time-out is put back
+    // only when it could be read, so a failed read never leaves it at 0 for the whole system.
+    const BOOL attached = AttachThreadInput(targetThread, foregroundThread, TRUE);
+    DWORD savedTimeout = 0;
+    const BOOL haveTimeout =
+        SystemParametersInfoA(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &savedTimeout, 0);
+    if (haveTimeout)
+        SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, reinterpret_cast<PVOID>(0), 0);
+    SetForegroundWindow(window);
+    if (haveTimeout)
+        SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0,
+                              reinterpret_cast<PVOID>(static_cast<DWORD_PTR>(savedTimeout)), 0);
+    if (attached)
+    {
+        AttachThreadInput(targetThread, foregroundThread, FALSE);
+        // Wine hands the activation to the detached thread's new input state and leaves the
+        // foreground input without an active window; asking once more puts it in front there.
+        if (GetForegroundWindow() != window)
+            SetForegroundWindow(window);
+    }
+    return true;
+}

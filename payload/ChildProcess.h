@@ -1,0 +1,22 @@
+// Child programs: the inner installer, the Windows Media Format redistributable, and any
+// command line that the run has to start and wait for.
+#pragma once
+#include <windows.h>
+
+// Starts commandLine (it may be changed in place by the system) and waits for its end without
+// a time-out. True when it was started and has ended, whatever its exit code.
+bool RunAndWait(char* commandLine);
+
+// Unpacks the payload archive into workDir (ending with a backslash), starts its setup.exe,
+// brings the installer's window to the front once it shows, hides a visible waitWindow (may be
+// null) while the installer runs, and deletes setup.exe afterwards. False when unpacking,
+// extraction or the start failed.
+bool RunInnerInstaller(const char* workDir, HWND waitWindow);
+
+// Unpacks wmfdist.exe into workDir (ending with a backslash), runs it quietly and deletes it,
+// also when it could not be started. True when it was started and has ended.
+bool RunWmfDist(const char* workDir);
+
+// Makes window, usually one of another process, the foreground window. False when the thread
+// of the current foreground window or of window cannot be found.
+bool BringToForeground(HWND window);

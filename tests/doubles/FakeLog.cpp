@@ -1,0 +1,35 @@
+#include "doubles.h"
+#include <stdlib.h>
+
+void FakeLog(const char* format, ...)
+{
+    char path[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("PIVORA_FAKE_LOG", path, sizeof(path));
+    if (length == 0 || length >= sizeof(path))
+        return;
+    char line[1100];
+    va_list args;
+    va_start(args, format);
+    int count = wvsprintfA(line, format, args);
+    va_end(args);
+    if (count < 0)
+        count = 0;
+    line[count++] = '\n';
+    // Append-only access: lines of several processes never overwrite each other.
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                              FILE_SHARE_DELETE, NULL, OPEN_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, line, count, &written, NULL);
+    CloseHandle(file);
+}
+
+int FakeEnvInt(const char* name, int fallback)
+{
+    char value[32];
+    DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
+    if (length == 0 || length >= sizeof(value))
+        return fallback;
+    return atoi(value);
+}

@@ -1,0 +1,2 @@
+/* The failure modules carry nothing but resources. */
+int pivora_resource_only_module;

@@ -9,4 +9,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 args=(-S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
       -DPIVORA_INSTALLER_DIR="${PIVORA_INSTALLER_DIR:-}" -DPIVORA_WMFDIST="${PIVORA_WMFDIST:-}"
       -DPIVORA_SIGN_CERT="${PIVORA_SIGN_CERT:-}" -DPIVORA_SIGN_KEY="${PIVORA_SIGN_KEY:-}")
-cmake "${args[@]}" "$@" >"${build}.configure.log" 2>&1 || { cat "${build}.configure.log"; exit 1; }
+mkdir -p "$build"
+cmake "${args[@]}" "$@" >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }

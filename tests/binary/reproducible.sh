@@ -19,7 +19,7 @@ cmake --build "$second" -j"$(nproc)" --target PivoraSetup >"$second.build.log" 2
   { tail -30 "$second.build.log"; exit 1; }
 if cmp "$first/PivoraSetup.exe" "$second/PivoraSetup.exe"; then
   echo "reproducible: $(sha256sum <"$first/PivoraSetup.exe" | cut -d' ' -f1)"
-  rm -rf "$second" "$second.build.log" "$second.configure.log"
+  rm -rf "$second" "$second.build.log"
 else
   echo "the two builds differ"
   exit 1

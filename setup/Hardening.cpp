@@ -51,14 +51,22 @@ bool IsProcessElevated()
     return elevated;
 }
 
+PSECURITY_DESCRIPTOR CreateAdminOnlyDescriptor()
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kWorkDirectorySddl, SDDL_REVISION_1,
+                                                              &descriptor, NULL))
+        return NULL;
+    return descriptor;
+}
+
 bool CreateWorkDirectory(const char* path)
 {
     if (!IsProcessElevated())
         return CreateDirectoryA(path, NULL) != FALSE;
 
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kWorkDirectorySddl, SDDL_REVISION_1,
-                                                              &descriptor, NULL))
+    PSECURITY_DESCRIPTOR descriptor = CreateAdminOnlyDescriptor();
+    if (!descriptor)
         return false;
     SECURITY_ATTRIBUTES security = {sizeof(security), descriptor, FALSE};
     bool created = CreateDirectoryA(path, &security) != FALSE;

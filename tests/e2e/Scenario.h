@@ -66,10 +66,21 @@ public:
     ~CXtSetupIni();
 };
 
-// DirectX older than 9 for the programs of this name started while it lives. Wine takes a
-// child's DLL overrides from the registry, not from the environment the parent hands it: the
-// per-program key disables the diagnostics provider and asks for a native d3d9.dll, which is
-// moved out of the system folder so that no version of it can be read.
+// Wine's DLL overrides for the programs of this name started while it lives. Wine takes a
+// child's overrides from the registry, not from the environment the parent hands it.
+class CDllOverrides
+{
+public:
+    CDllOverrides(const char* programName,
+                  const std::vector<std::pair<const char*, const char*>>& overrides);
+    ~CDllOverrides();
+private:
+    std::string m_Key;
+};
+
+// DirectX older than 9 for the programs of this name started while it lives: the diagnostics
+// provider is disabled and a native d3d9.dll asked for, which is moved out of the system folder
+// so that no version of it can be read.
 class COldDirectX
 {
 public:
@@ -77,6 +88,6 @@ public:
     ~COldDirectX();
     static void RestoreLeftOvers();   // after an earlier run that died half-way
 private:
-    std::string m_Key;
+    CDllOverrides m_Overrides;
     bool m_bMoved;
 };

@@ -3,9 +3,9 @@
 
   make_payload.py <folder> <MiB>
 
-About three quarters of the size in one large file, the rest in eight medium files and a hundred
-small ones, beside setup.exe and an empty file; all at the top of the folder (the extraction
-makes no folders).
+Several files, one large: about three quarters of the size in one file, the rest in six medium
+files and a small one, beside setup.exe and an empty file; all at the top of the folder (the
+extraction makes no folders).
 """
 import os
 import random
@@ -28,9 +28,9 @@ def main():
     left = total
     left -= write("setup.exe", 200 * 1024)
     left -= write("empty.dat", 0)
-    left -= sum(write("small%03d.bin" % i, 10 * 1024 + i) for i in range(100))
-    medium = left // 4 // 8
-    left -= sum(write("part%02d.bin" % i, medium) for i in range(8))
+    left -= write("readme.txt", 10 * 1024 + 7)
+    medium = left // 4 // 6
+    left -= sum(write("part%02d.bin" % i, medium) for i in range(6))
     write("big.bin", left)
 
 

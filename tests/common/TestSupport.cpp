@@ -1,5 +1,6 @@
 #include "common/TestSupport.h"
 #include <shellapi.h>
+#include <algorithm>
 #include <vector>
 
 std::string Sjis(const char* utf8)
@@ -71,6 +72,24 @@ bool ReadFileBytes(const std::string& path, std::string* data)
 bool FileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> ListFolder(const std::string& folder, const char* pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+    {
+        std::string name = data.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string TestsDir()

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 // A UTF-8 literal as code page 932 bytes, for expected Japanese texts.
 std::string Sjis(const char* utf8);
@@ -14,6 +15,8 @@ void RemoveTree(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& data);
 bool ReadFileBytes(const std::string& path, std::string* data);
 bool FileExists(const std::string& path);
+// The names in a folder that match the pattern, "." and ".." left out, sorted.
+std::vector<std::string> ListFolder(const std::string& folder, const char* pattern = "*");
 
 // Folder of the running test program, with a trailing backslash.
 std::string TestsDir();

@@ -208,20 +208,6 @@ bool ValueExists(const char* key, const char* name)
     return exists;
 }
 
-std::vector<std::string> ListFolder(const std::string& folder, const char* pattern)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + pattern).c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.push_back(data.cFileName);
-    while (FindNextFileA(find, &data));
-    FindClose(find);
-    return names;
-}
-
 CFolderWatch::CFolderWatch(const std::string& folder)
     : m_hDir(CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,

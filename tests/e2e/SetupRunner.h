@@ -61,9 +61,6 @@ void SetStringValue(const char* key, const char* name, const char* value);
 void DeleteValue(const char* key, const char* name);
 bool ValueExists(const char* key, const char* name);
 
-// Names of the entries of a folder that match a pattern ("exp*.tmp").
-std::vector<std::string> ListFolder(const std::string& folder, const char* pattern);
-
 // Records the names of entries created in a folder while it lives.
 class CFolderWatch
 {

@@ -323,7 +323,7 @@ TEST_F(Install, DemoPayloadInstallsItsSampleFiles)
     EXPECT_TRUE(result.messages.empty());
     EXPECT_NE("<not shown>", shownFolder) << "the demo shows the folder it installs into";
     EXPECT_EQ(DestinationWritten(), ProgramsPath());
-    EXPECT_FALSE(ListFolder(DestinationWritten(), "*.*").size() <= 2)
+    EXPECT_FALSE(ListFolder(DestinationWritten()).empty())
         << "the demo installed no sample file";
     ExpectNoWorkDirectoryLeft();
 }

@@ -59,24 +59,6 @@ std::string TestBytes(size_t size, unsigned seed)
     return bytes;
 }
 
-std::vector<std::string> ListFolder(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do
-    {
-        std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::vector<std::string> ReadLines(const std::string& path)
 {
     std::vector<std::string> lines;

@@ -38,8 +38,6 @@ std::string BuildArchive(const std::vector<TestEntry>& entries);
 // Deterministic bytes for the hand-made cases.
 std::string TestBytes(size_t size, unsigned seed);
 
-// Names of the files and folders directly in folder (which ends with a backslash), sorted.
-std::vector<std::string> ListFolder(const std::string& folder);
 // The lines of a text file, without their line ends; empty when it cannot be read.
 std::vector<std::string> ReadLines(const std::string& path);
 

@@ -44,25 +44,6 @@ bool CanStoreJapaneseNames()
     if (!CanStoreJapaneseNames())                                                            \
     GTEST_SKIP() << "the Wine prefix cannot store Japanese file names (no UTF-8 Unix locale)"
 
-// The names in a folder, sorted.
-std::vector<std::string> ListNames(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-    {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool IsDirectory(const std::string& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());
@@ -228,7 +209,7 @@ TEST(DestinationPaths, CreateFolderPathWithADoubleByteLevel)
     std::string trailing = base + "x" + kHyo;
     EXPECT_TRUE(CreateFolderPath(trailing.c_str(), false));
     EXPECT_TRUE(IsDirectory(trailing));
-    EXPECT_EQ(std::vector<std::string>({ std::string("x") + kHyo, kHyo }), ListNames(base))
+    EXPECT_EQ(std::vector<std::string>({ std::string("x") + kHyo, kHyo }), ListFolder(base))
         << "a level was split at the second byte of 表";
     RemoveTree(base);
 }

@@ -60,7 +60,8 @@ int RunWithMutex(const char* commandLine)
     profile.Load(kProfileName, TRUE, kProfileFolderWindows);
 
     char tempFolder[MAX_PATH];
-    if (!GetTempPathA(sizeof(tempFolder), tempFolder))
+    DWORD length = GetTempPathA(sizeof(tempFolder), tempFolder);
+    if (length == 0 || length >= sizeof(tempFolder))   // failed, or would not fit
         lstrcpyA(tempFolder, "C:\\");
     ULARGE_INTEGER available;
     bool queryOk = GetDiskFreeSpaceExA(tempFolder, &available, NULL, NULL) != FALSE;

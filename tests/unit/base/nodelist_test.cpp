@@ -11,130 +11,80 @@ std::vector<int> g_destroyed;
 
 struct CTracked
 {
-    explicit CTracked(int id = 0) : m_nId(id) {}
+    explicit CTracked(int id) : m_nId(id) {}
     ~CTracked() { g_destroyed.push_back(m_nId); }
     int m_nId;
 };
 
 // Opens the pool operations to the tests.
-class CPoolList : public CNodeList
+struct CPoolList : CNodeList
 {
-public:
     using CNodeList::GetNode;
     using CNodeList::ReturnNode;
 };
 
-int CountPool(const CNodeList& list)
+// The spare nodes in pool order, checking the back links on the way.
+std::vector<CNode*> Pool(const CNodeList& list)
 {
-    int n = 0;
-    CNode* prev = NULL;
+    std::vector<CNode*> nodes;
     for (CNode* node = list.m_pFreeList; node; node = node->pNext)
     {
-        EXPECT_EQ(prev, node->pPrev) << "spare node " << n;
-        prev = node;
-        n++;
+        EXPECT_EQ(nodes.empty() ? NULL : nodes.back(), node->pPrev) << "spare node " << nodes.size();
+        nodes.push_back(node);
     }
-    return n;
+    return nodes;
 }
 }
 
-TEST(NodeList, Linking)
+TEST(NodeList, LinkingAndPool)
 {
-    int a = 1, b = 2, c = 3;
-    CNodeList list;
-    EXPECT_EQ(10, list.m_nFreeMax);
+    int values[12] = {1, 2, 3};
+    CPoolList list;
     EXPECT_EQ(NULL, list.GetHead());
     EXPECT_EQ(NULL, list.RemoveHead());
-    EXPECT_EQ(0, list.GetCount());
-
-    CNode* node = list.AddHead(&a, false);
-    ASSERT_NE(nullptr, node);
-    EXPECT_EQ(node, list.m_pHead);
+    CNode* node = list.AddHead(&values[0], false);
     EXPECT_EQ(node, list.m_pTail);
-    EXPECT_EQ(NULL, node->pPrev);
-    EXPECT_EQ(NULL, node->pNext);
-    EXPECT_EQ(&a, list.RemoveHead());
-    EXPECT_EQ(NULL, list.m_pHead);
+    EXPECT_EQ(&values[0], list.RemoveHead());
     EXPECT_EQ(NULL, list.m_pTail);
-    EXPECT_EQ(0, list.GetCount());
 
-    node = list.AddTail(&b, false);
-    EXPECT_EQ(node, list.m_pHead);
-    EXPECT_EQ(node, list.m_pTail);
-    list.AddTail(&c, true);
-    list.AddHead(&a, false);
-    EXPECT_EQ(3, list.GetCount());
-    std::vector<int> values;
+    list.AddTail(&values[1], false);
+    list.AddTail(&values[2], true);
+    list.AddHead(&values[0], false);
+    std::vector<int> seen;
     for (CNode* n = list.GetHeadNode(); n; n = n->pNext)
     {
-        values.push_back(*static_cast<int*>(n->pData));
-        if (n != list.m_pHead)
-        {
-            EXPECT_EQ(n, n->pPrev->pNext);
-        }
+        seen.push_back(*static_cast<int*>(n->pData));
+        EXPECT_EQ(n->pPrev ? n->pPrev->pNext : list.m_pHead, n) << seen.back();
     }
-    EXPECT_EQ((std::vector<int>{1, 2, 3}), values);
-    EXPECT_EQ(&c, list.m_pTail->pData);
+    EXPECT_EQ((std::vector<int>{1, 2, 3}), seen);
+    EXPECT_EQ(3, list.GetCount());
     EXPECT_EQ(1, list.m_pTail->bOwned);
-    EXPECT_EQ(&b, list.m_pTail->pPrev->pData);
-
-    EXPECT_EQ(&a, list.RemoveHead());
-    EXPECT_EQ(NULL, list.m_pHead->pPrev);
-    EXPECT_EQ(&b, list.GetHead());
     list.RemoveAll();
     EXPECT_EQ(0, list.GetCount());
     EXPECT_EQ(NULL, list.m_pHead);
     EXPECT_EQ(NULL, list.m_pTail);
-}
+    EXPECT_EQ(3u, Pool(list).size());               // RemoveAll keeps its nodes
 
-TEST(NodeList, Pool)
-{
-    int values[12];
-    CPoolList list;
-    for (int i = 0; i < 12; i++)
-        list.AddTail(&values[i], false);
-    EXPECT_EQ(0, list.m_nFreeCount);
+    // Twelve nodes given up: the pool keeps ten, the latest in front, and frees the rest.
+    CPoolList twelve;
     std::vector<CNode*> nodes;
-    for (CNode* n = list.m_pHead; n; n = n->pNext)
-        nodes.push_back(n);
-
     for (int i = 0; i < 12; i++)
-        EXPECT_EQ(&values[i], list.RemoveHead());
-    EXPECT_EQ(10, list.m_nFreeCount);
-    EXPECT_EQ(10, CountPool(list));
+        nodes.push_back(twelve.AddTail(&values[i], i == 9));
+    for (int i = 0; i < 12; i++)
+        EXPECT_EQ(&values[i], twelve.RemoveHead());
+    EXPECT_EQ(10, twelve.m_nFreeCount);
+    EXPECT_EQ(std::vector<CNode*>(nodes.rbegin() + 2, nodes.rend()), Pool(twelve));
 
-    // The first ten nodes given up are kept, the latest in front; the last two were freed.
-    int i = 9;
-    for (CNode* n = list.m_pFreeList; n; n = n->pNext, i--)
-        EXPECT_EQ(nodes[i], n) << "spare for element " << i;
-
-    // Taking from the pool: the first spare, with its owned flag cleared.
-    list.AddTail(&values[0], true);
-    list.RemoveHead();
-    CNode* first = list.m_pFreeList;
-    ASSERT_EQ(1, first->bOwned);
-    CNode* taken = list.GetNode();
-    EXPECT_EQ(first, taken);
+    // Taken from the pool: the first spare, with the owned flag of its last element cleared.
+    ASSERT_EQ(1, twelve.m_pFreeList->bOwned);
+    CNode* taken = twelve.GetNode();
+    EXPECT_EQ(nodes[9], taken);
     EXPECT_EQ(0, taken->bOwned);
-    EXPECT_EQ(9, list.m_nFreeCount);
-    EXPECT_EQ(NULL, list.m_pFreeList->pPrev);
-    EXPECT_EQ(9, CountPool(list));
-    list.ReturnNode(taken);
-    EXPECT_EQ(10, list.m_nFreeCount);
-    CNode* extra = list.GetNode();
-    list.ReturnNode(extra);
-    // A full pool frees what it cannot keep.
-    CNode* fresh = new CNode();
-    list.ReturnNode(fresh);
-    EXPECT_EQ(10, list.m_nFreeCount);
-    EXPECT_EQ(10, CountPool(list));
-
-    // RemoveAll keeps nodes in the pool.
-    for (int i = 0; i < 3; i++)
-        list.AddTail(&values[i], false);
-    EXPECT_EQ(7, list.m_nFreeCount);
-    list.RemoveAll();
-    EXPECT_EQ(10, list.m_nFreeCount);
+    EXPECT_EQ(9u, Pool(twelve).size());
+    twelve.ReturnNode(taken);
+    twelve.ReturnNode(new CNode());                         // a full pool frees what it cannot keep
+    EXPECT_EQ(10, twelve.m_nFreeCount);
+    EXPECT_EQ(10u, Pool(twelve).size());
 }
 
 TEST(NodeList, Ownership)
@@ -147,10 +97,9 @@ TEST(NodeList, Ownership)
         list.AddTail(unowned, false);
         list.AddTail(new CTracked(2), true);
         list.AddHead(new CTracked(0), true);
-        list.AddTail(NULL, true);                       // a null element is skipped
+        list.AddTail(NULL, true);                           // a null element is skipped
         list.RemoveAll();
         EXPECT_EQ((std::vector<int>{0, 1, 2}), g_destroyed);
-        EXPECT_EQ(0, list.GetCount());
         EXPECT_EQ(5, list.m_nFreeCount);
 
         g_destroyed.clear();
@@ -159,47 +108,30 @@ TEST(NodeList, Ownership)
         EXPECT_EQ(7, list.GetHeadElement()->m_nId);
         list.RemoveHead();
         EXPECT_EQ((std::vector<int>{7}), g_destroyed);
+        // A node reused from the pool does not keep the owned flag of its last element.
         list.AddTail(unowned, false);
+        EXPECT_EQ(0, list.m_pTail->bOwned);
         g_destroyed.clear();
     }
-    // The list's destruction destroys its owned element and leaves the unowned one alone.
+    // The destructor destroys the owned element and leaves the unowned one alone.
     EXPECT_EQ((std::vector<int>{8}), g_destroyed);
-    EXPECT_EQ(99, unowned->m_nId);
-
-    // A node reused from the pool does not keep the owned flag of its last element.
-    g_destroyed.clear();
-    {
-        COwnerNodeList<CTracked> list;
-        list.AddTail(new CTracked(1), true);
-        list.RemoveAll();
-        list.AddTail(unowned, false);
-        EXPECT_EQ(0, list.m_pHead->bOwned);
-        list.RemoveAll();
-    }
-    EXPECT_EQ((std::vector<int>{1}), g_destroyed);
 
     // The base list never destroys an element, even one added as owned.
     g_destroyed.clear();
-    CTracked* keptA = new CTracked(5);
-    CTracked* keptB = new CTracked(6);
     {
         CNodeList list;
-        list.AddTail(keptA, true);
-        list.AddTail(keptB, true);
+        list.AddTail(unowned, true);
+        list.AddTail(unowned, true);
         list.RemoveHead();
         list.RemoveAll();
-        list.AddTail(keptA, true);
+        list.AddTail(unowned, true);
     }
     EXPECT_EQ(std::vector<int>(), g_destroyed);
-    delete keptA;
-    delete keptB;
     delete unowned;
 
     COwnerNodeList<CText> texts;
     CText* text = texts.AddNewTail(true);
     ASSERT_NE(nullptr, text);
-    EXPECT_EQ(NULL, text->GetText());
-    EXPECT_EQ(1, texts.GetCount());
     EXPECT_EQ(text, texts.GetHeadElement());
     EXPECT_EQ(1, texts.m_pHead->bOwned);
     text->Assign("freed by the list");

@@ -4,127 +4,85 @@
 #include "base/Text.h"
 #include "common/TestSupport.h"
 #include "resources/resource.h"
-#include <string>
 
-namespace
-{
-// A granularity whose blocks the heap of a 32-bit process can never give.
-const LONGLONG kHugeGrowBy = 0x7FFFFF00;
+static const LONGLONG kHugeGrowBy = 0x7FFFFF00;     // blocks a 32-bit heap can never give
 
-std::string Str(const char* text)
-{
-    return text ? std::string(text) : std::string("(null)");
-}
-}
+static std::string Str(const char* text) { return text ? text : "(null)"; }
 
-TEST(Storage, GrowthRule)
+struct Cut { const char* src; int n; const char* expected; };
+
+TEST(Storage, GrowthResizeAndTransfers)
 {
-    CText text;
-    text.Assign("0123456789");                          // asks for 11
-    EXPECT_EQ(259, text.m_TextStore.m_nCapacity);
+    // Bytes asked (length + 1) against capacity: whole blocks of 256 plus 3 bytes of alignment.
+    const struct { int nLength, nCapacity; } cases[] = {{10, 259}, {255, 259}, {300, 515}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.nCapacity, CText(std::string(c.nLength, 'c').c_str()).m_TextStore.m_nCapacity)
+            << c.nLength;
+    CText text("0123456789");
     void* pFirst = text.m_TextStore.m_pBlock;
-
-    text.Assign(std::string(258, 'a').c_str());         // asks for 259: in place
-    EXPECT_EQ(259, text.m_TextStore.m_nCapacity);
+    text.Assign(std::string(258, 'a').c_str());             // asks for 259: in place
     EXPECT_EQ(pFirst, text.m_TextStore.m_pBlock);
-    EXPECT_EQ(258, text.GetLength());
+    EXPECT_EQ(std::string(259, 'b'), Str(text.Assign(std::string(259, 'b').c_str())));
+    EXPECT_EQ(515, text.m_TextStore.m_nCapacity);           // asked for 260: next block
+    text.Assign("x");
+    EXPECT_EQ(515, text.m_TextStore.m_nCapacity);           // blocks never shrink
+    EXPECT_EQ(0u, (ULONG_PTR)text.m_TextStore.m_pData % 4);
+    memset(text.m_TextStore.m_pData, 'z', (size_t)text.m_TextStore.m_nCapacity);
 
-    text.Assign(std::string(259, 'b').c_str());         // asks for 260: next block
-    EXPECT_EQ(515, text.m_TextStore.m_nCapacity);
-    EXPECT_EQ(std::string(259, 'b'), Str(text.GetText()));
-
-    CText t255(std::string(255, 'c').c_str());          // asks for 256
-    EXPECT_EQ(259, t255.m_TextStore.m_nCapacity);
-    CText t300(std::string(300, 'd').c_str());          // asks for 301
-    EXPECT_EQ(515, t300.m_TextStore.m_nCapacity);
-
-    // Blocks never shrink.
-    t300.Assign("x");
-    EXPECT_EQ(515, t300.m_TextStore.m_nCapacity);
-
-    // Every byte of the capacity past the aligned start is usable.
-    BYTE* pData = text.m_TextStore.m_pData;
-    EXPECT_EQ(0u, (ULONG_PTR)pData % 4);
-    memset(pData, 'z', (size_t)text.m_TextStore.m_nCapacity);
-}
-
-TEST(Storage, ResizeResults)
-{
     CStorage store;
-    EXPECT_EQ(1, store.m_nGrowBy);
-    EXPECT_EQ(4, store.m_nAlign);
-    EXPECT_EQ(NULL, store.m_pBlock);
     store.m_nGrowBy = 256;
-
     EXPECT_EQ(S_OK, store.Resize(100, true, false));
-    EXPECT_EQ(259, store.m_nCapacity);
-    for (int i = 0; i < 259; i++)
-        ASSERT_EQ(0, store.m_pData[i]) << "byte " << i;
+    EXPECT_EQ(std::string(259, '\0'), std::string((char*)store.m_pData, 259));
     void* pBlock = store.m_pBlock;
-
-    EXPECT_EQ(S_FALSE, store.Resize(259, false, false));
+    EXPECT_EQ(S_FALSE, store.Resize(259, false, false));    // exactly the capacity
     EXPECT_EQ(pBlock, store.m_pBlock);
     EXPECT_EQ(259, store.m_nSize);
-
-    // Keep: the old content moves along, the new bytes are cleared with zeroFill.
+    // Keep moves the old content along; zeroFill clears the new bytes.
     memcpy(store.m_pData, "hello", 5);
     EXPECT_EQ(S_OK, store.Resize(260, true, true));
     EXPECT_EQ(515, store.m_nCapacity);
     EXPECT_EQ(0, memcmp(store.m_pData, "hello", 5));
-    for (int i = 259; i < 515; i++)
-        ASSERT_EQ(0, store.m_pData[i]) << "byte " << i;
-
-    // In place with keep clears nothing; without keep and with zeroFill the asked bytes are cleared.
+    EXPECT_EQ(std::string(256, '\0'), std::string((char*)store.m_pData + 259, 256));
+    // In place, keep clears nothing; without keep, zeroFill clears the asked bytes.
     EXPECT_EQ(S_FALSE, store.Resize(10, true, true));
-    EXPECT_EQ(0, memcmp(store.m_pData, "hello", 5));
     EXPECT_EQ(S_FALSE, store.Resize(3, true, false));
     EXPECT_EQ(0, memcmp(store.m_pData, "\0\0\0lo", 5));
-
-    // FreeBlock keeps the capacity: a resize within it has no block to serve it.
+    // FreeBlock keeps the capacity, so a resize within it has no block to serve it.
     EXPECT_EQ(S_OK, store.FreeBlock());
-    EXPECT_EQ(NULL, store.m_pData);
-    EXPECT_EQ(515, store.m_nCapacity);
     EXPECT_EQ(E_UNEXPECTED, store.Resize(10, false, false));
     EXPECT_EQ(S_OK, store.Reset());
-    EXPECT_EQ(0, store.m_nCapacity);
     EXPECT_EQ(S_OK, store.Resize(10, false, true));
+    // A block the heap cannot give leaves block, capacity and content as they were.
+    memcpy(store.m_pData, "abcd", 4);
+    store.m_nGrowBy = kHugeGrowBy;
+    EXPECT_EQ(E_OUTOFMEMORY, store.Resize(300, true, true));
     EXPECT_EQ(259, store.m_nCapacity);
-}
+    EXPECT_EQ(0, memcmp(store.m_pData, "abcd", 4));
+    store.m_nGrowBy = 0x100000000LL;                        // refused, not cut to its low bits
+    EXPECT_EQ(E_OUTOFMEMORY, store.Resize(300, false, true));
+    EXPECT_EQ(259, store.m_nCapacity);
 
-TEST(Storage, Transfers)
-{
-    CStorage store;
-    EXPECT_EQ(E_INVALIDARG, store.SetBytes(4, NULL));
-    EXPECT_EQ(NULL, store.m_pBlock);
-    EXPECT_EQ(E_INVALIDARG, store.WriteAt(0, 4, NULL));
-    char szOut[16] = "untouched";
-    EXPECT_EQ(E_FAIL, store.ReadInto(szOut, 4));            // nothing held
-    EXPECT_STREQ("untouched", szOut);
+    CStorage bytes;                                         // the defaults: granularity 1, align 4
+    char szOut[8] = "keep";
+    EXPECT_EQ(E_INVALIDARG, bytes.SetBytes(4, NULL));
+    EXPECT_EQ(E_INVALIDARG, bytes.WriteAt(0, 4, NULL));
+    EXPECT_EQ(E_FAIL, bytes.ReadInto(szOut, 4));            // nothing held
+    EXPECT_EQ(S_OK, bytes.SetBytes(6, "abcdef"));
+    EXPECT_EQ(9, bytes.m_nCapacity);
+    EXPECT_EQ(S_OK, bytes.WriteAt(6, 4, "WXYZ"));           // a new block, keeping "abcdef"
+    EXPECT_EQ(13, bytes.m_nCapacity);
+    EXPECT_EQ(0, memcmp(bytes.m_pData, "abcdefWXYZ", 10));
+    EXPECT_EQ(S_OK, bytes.ReadInto(szOut, 3));
+    EXPECT_STREQ("abcp", szOut);
+    // Fast copy: whole 64-byte blocks, then the rest.
+    std::string from;
+    for (int i = 0; i < 199; i++)
+        from += (char)(i * 7);
+    char szTo[200] = {0};
+    bytes.m_bFastCopy = true;
+    EXPECT_EQ(S_OK, bytes.CopyBytes(szTo, from.data(), 199));
+    EXPECT_EQ(from + '\0', std::string(szTo, 200));
 
-    EXPECT_EQ(S_OK, store.SetBytes(4, "abcd"));
-    EXPECT_EQ(7, store.m_nCapacity);                        // granularity 1: 4 + 3
-    EXPECT_EQ(S_OK, store.WriteAt(4, 3, "efg"));            // 7 fits
-    EXPECT_EQ(7, store.m_nSize);
-    EXPECT_EQ(S_OK, store.WriteAt(6, 4, "WXYZ"));           // 10 needs a new block, keeps "abcdef"
-    EXPECT_EQ(13, store.m_nCapacity);
-    EXPECT_EQ(0, memcmp(store.m_pData, "abcdefWXYZ", 10));
-
-    memset(szOut, 0, sizeof(szOut));
-    EXPECT_EQ(S_OK, store.ReadInto(szOut, 3));
-    EXPECT_STREQ("abc", szOut);
-    EXPECT_EQ(E_FAIL, store.ReadInto(NULL, 3));
-
-    // Fast copy moves whole 64-byte blocks and then the rest, front to back.
-    char szFrom[200], szTo[200];
-    for (int i = 0; i < 200; i++)
-        szFrom[i] = (char)(i * 7);
-    memset(szTo, 0, sizeof(szTo));
-    store.m_bFastCopy = true;
-    EXPECT_EQ(S_OK, store.CopyBytes(szTo, szFrom, 199));
-    EXPECT_EQ(0, memcmp(szTo, szFrom, 199));
-    EXPECT_EQ(0, szTo[199]);
-
-    // The page back end.
     CStorage pages;
     pages.m_bPages = true;
     pages.m_nGrowBy = 4096;
@@ -132,138 +90,71 @@ TEST(Storage, Transfers)
     EXPECT_EQ(8195, pages.m_nCapacity);
     EXPECT_EQ(0u, (ULONG_PTR)pages.m_pBlock % 4096);
     memset(pages.m_pData, 1, 8195);
-    EXPECT_EQ(S_OK, pages.Reset());
-    EXPECT_EQ(NULL, pages.m_pBlock);
 }
 
-TEST(Storage, FailedAllocationKeepsEverything)
+TEST(Text, AssignAndAppend)
 {
-    CStorage store;
-    store.m_nGrowBy = 256;
-    ASSERT_EQ(S_OK, store.SetBytes(4, "abcd"));
-    void* pBlock = store.m_pBlock;
-    store.m_nGrowBy = kHugeGrowBy;
-    EXPECT_EQ(E_OUTOFMEMORY, store.Resize(300, true, true));
-    EXPECT_EQ(pBlock, store.m_pBlock);
-    EXPECT_EQ(259, store.m_nCapacity);
-    EXPECT_EQ(0, memcmp(store.m_pData, "abcd", 4));
-
-    // A block size beyond 32 bits is refused, not cut to its low bits.
-    store.m_nGrowBy = 0x100000000LL;
-    EXPECT_EQ(E_OUTOFMEMORY, store.Resize(300, false, true));
-    EXPECT_EQ(259, store.m_nCapacity);
-
-    CText text("abc");
-    void* pText = text.m_TextStore.m_pBlock;
-    text.m_TextStore.m_nGrowBy = kHugeGrowBy;
-    std::string big(300, 'x');
-    EXPECT_EQ(NULL, text.Assign(big.c_str()));
-    EXPECT_EQ("abc", Str(text.GetText()));
-    EXPECT_EQ(text.GetText(), text.Append(big.c_str()));
-    EXPECT_EQ("abc", Str(text.GetText()));
-    EXPECT_EQ(NULL, text.Format("%s", "x"));                // needs 1,028 bytes
-    EXPECT_EQ(NULL, text.LoadResourceText(GetModuleHandleA(NULL), IDS_CAPTION));
-    EXPECT_EQ("abc", Str(text.GetText()));
-    EXPECT_EQ(pText, text.m_TextStore.m_pBlock);
-
-    text.m_ScratchStore.m_nGrowBy = kHugeGrowBy;
-    EXPECT_EQ(NULL, text.ScratchCopy());
-    EXPECT_EQ(NULL, text.Tokenize("\\", 1));
-    EXPECT_EQ(NULL, text.m_pToken);
-}
-
-TEST(Text, EmptyAndAssign)
-{
-    CText empty;
-    EXPECT_EQ(NULL, empty.GetText());
+    CText empty;                                            // a null text allocates nothing
     EXPECT_EQ(0, empty.GetLength());
     EXPECT_EQ(NULL, empty.AddBackslash());
-    EXPECT_EQ(NULL, empty.m_TextStore.m_pBlock);
-    EXPECT_EQ(NULL, empty.RemoveBackslash());
-    EXPECT_EQ("", Str(empty.ScratchCopy()));
     EXPECT_EQ(NULL, empty.Tokenize("\\", 1));
+    EXPECT_EQ(NULL, empty.m_TextStore.m_pBlock);
+    EXPECT_EQ("", Str(empty.ScratchCopy()));
 
+    // 0x95 0x5C is one character; a lead byte before an invalid trail byte is two single bytes.
+    const Cut assigns[] = {
+        {"A\x95\x5C" "B", 2, "A"}, {"A\x95\x5C" "B", 3, "A\x95\x5C"}, {"A\x81\x40", 2, "A"},
+        {"A\x81\xFC", 2, "A"}, {"A\x81\x7F", 2, "A\x81"}, {"A\x81\x20", 2, "A\x81"},
+        {"A\x81\xFD", 2, "A\x81"}, {"abc", 0, ""}, {NULL, 5, ""}};
     CText text;
-    EXPECT_EQ("abc", Str(text.Assign("abc", -1)));
-    EXPECT_EQ(259, text.m_TextStore.m_nCapacity);
-    EXPECT_EQ("ab", Str(text.Assign("abc", 2)));
-    EXPECT_EQ("", Str(text.Assign("abc", 0)));
-    EXPECT_EQ("", Str(text.Assign(NULL, 5)));
-    // A shorter source is padded with zero bytes up to the length.
-    text.Assign("zzzzzzzz");
+    for (const Cut& c : assigns)
+    {
+        EXPECT_EQ(c.expected, Str(text.Assign(c.src, c.n))) << Str(c.src) << " " << c.n;
+        EXPECT_EQ((int)strlen(c.expected), text.GetLength()) << Str(c.src) << " " << c.n;
+    }
+    text.Assign("zzzzzzzz");                                // a shorter source is padded with zeros
     EXPECT_EQ("ab", Str(text.Assign("ab", 6)));
     EXPECT_EQ(0, memcmp(text.GetText(), "ab\0\0\0\0\0", 7));
 
-    // Copies hold the text only.
-    text.Assign("C:\\x\\y");
-    ASSERT_NE(nullptr, text.Tokenize("\\", 1));
-    CText copy(text);
-    EXPECT_EQ("C:\\x\\y", Str(copy.GetText()));
-    EXPECT_NE(text.GetText(), copy.GetText());
-    EXPECT_EQ(NULL, copy.m_pCursor);
-    EXPECT_EQ(NULL, copy.m_pToken);
-    CText other;
-    other = text;
-    EXPECT_EQ("C:\\x\\y", Str(other.GetText()));
-    other.Assign(other);
-    EXPECT_EQ("C:\\x\\y", Str(other.GetText()));
-    // A source inside the text itself.
-    EXPECT_EQ("x\\y", Str(other.Assign(other.GetText() + 3, -1)));
-}
-
-TEST(Text, DoubleByteCuts)
-{
-    CText text;
-    // 0x95 0x5C is one character whose second byte is a backslash.
-    const char* kWithPair = "A\x95\x5C" "B";
-    EXPECT_EQ("A", Str(text.Assign(kWithPair, 2)));
-    EXPECT_EQ(1, text.GetLength());
-    EXPECT_EQ("A\x95\x5C", Str(text.Assign(kWithPair, 3)));
-    // A lead byte followed by an invalid trail byte is two single bytes: no cut.
-    EXPECT_EQ("A\x81", Str(text.Assign("A\x81\x7F", 2)));
-    EXPECT_EQ("A\x81", Str(text.Assign("A\x81\x20", 2)));
-    EXPECT_EQ("A", Str(text.Assign("A\x81\x40", 2)));
-    EXPECT_EQ("A", Str(text.Assign("A\x81\xFC", 2)));
-    EXPECT_EQ("A\x81", Str(text.Assign("A\x81\xFD", 2)));
-
+    // One append after the other: a length of 0 or -1 takes all, a cut character is left out.
+    const Cut appends[] = {{"\\", -1, "\\"}, {NULL, 3, "\\"}, {"abcd", 2, "\\ab"}, {"cd", 0, "\\abcd"},
+                           {"X\x95\x5C", 2, "\\abcdX"}, {"Y\x95\x5C", 3, "\\abcdXY\x95\x5C"}};
     CText appended;
-    EXPECT_EQ("\\", Str(appended.Append("\\", -1)));
-    EXPECT_EQ(1, appended.GetLength());
-    EXPECT_EQ("\\", Str(appended.Append(NULL, 3)));
-    EXPECT_EQ("\\ab", Str(appended.Append("abcd", 2)));
-    EXPECT_EQ("\\abcd", Str(appended.Append("cd", 0)));
-    EXPECT_EQ("\\abcdX", Str(appended.Append("X\x95\x5C", 2)));     // the cut character is left out
-    EXPECT_EQ("\\abcdXY\x95\x5C", Str(appended.Append("Y\x95\x5C", 3)));
-
-    // A lone lead byte at the end is overwritten by the first appended byte.
-    text.Assign("ab\x95");
-    EXPECT_EQ("abcd", Str(text.Append("cd")));
-    // ... but a trail byte that looks like a lead byte is part of its character.
-    text.Assign("\x95\x95");
-    EXPECT_EQ("\x95\x95x", Str(text.Append("x")));
-    // ... and a lead byte followed by an invalid trail byte is not a character.
-    text.Assign("\x81\x20");
-    EXPECT_EQ("\x81\x20x", Str(text.Append("x")));
-
-    // Appending the text to itself, across a block change.
-    std::string half(200, 'h');
+    for (const Cut& c : appends)
+        EXPECT_EQ(c.expected, Str(appended.Append(c.src, c.n))) << Str(c.src) << " " << c.n;
+    // A lone lead byte at the end is overwritten by the first appended byte; a trail byte that
+    // looks like a lead byte, or a lead byte before an invalid trail byte, is kept.
+    const char* ends[][3] = {{"ab\x95", "cd", "abcd"}, {"\x95\x95", "x", "\x95\x95x"},
+                             {"\x81\x20", "x", "\x81\x20x"}};
+    for (const auto& a : ends)
+        EXPECT_EQ(a[2], Str(CText(a[0]).Append(a[1]))) << a[0];
+    std::string half(200, 'h');                             // itself, across a block change
     text.Assign(half.c_str());
     EXPECT_EQ(half + half, Str(text.Append(text.GetText())));
-    EXPECT_EQ(515, text.m_TextStore.m_nCapacity);
+
+    // Copies hold the text only, never the tokenizer's state.
+    text.Assign("C:\\x\\y");
+    ASSERT_NE(nullptr, text.Tokenize("\\", 1));
+    CText copy(text), other;
+    other = text;
+    other.Assign(other);
+    for (CText* c : {&copy, &other})
+    {
+        EXPECT_EQ("C:\\x\\y", Str(c->GetText()));
+        EXPECT_NE(text.GetText(), c->GetText());
+        EXPECT_EQ(NULL, c->m_pToken);
+    }
+    EXPECT_EQ("x\\y", Str(other.Assign(other.GetText() + 3, -1)));     // a source inside itself
 }
 
-TEST(Text, FormatLoadScratch)
+TEST(Text, FormatLoadScratchAndFailures)
 {
     CText text;
     EXPECT_EQ("42-abc-ff", Str(text.Format("%d-%s-%x", 42, "abc", 255)));
     EXPECT_EQ(1283, text.m_TextStore.m_nCapacity);          // 9 + 1,025 asked
     EXPECT_EQ(NULL, text.Format(NULL));
-    EXPECT_EQ("42-abc-ff", Str(text.GetText()));
-    // The text as its own argument.
     EXPECT_EQ("[42-abc-ff]", Str(text.Format("[%s]", text.GetText())));
-
-    std::string longArg(2000, 'q');
-    ASSERT_NE(nullptr, text.Format("%s", longArg.c_str()));
+    ASSERT_NE(nullptr, text.Format("%s", std::string(2000, 'q').c_str()));
     EXPECT_EQ(1023, text.GetLength());
 
     CText caption;
@@ -275,91 +166,78 @@ TEST(Text, FormatLoadScratch)
     CText path("C:\\dir");
     char* pScratch = path.ScratchCopy();
     EXPECT_EQ("C:\\dir", Str(pScratch));
-    EXPECT_NE(path.GetText(), pScratch);
     pScratch[0] = 'D';
     EXPECT_EQ("C:\\dir", Str(path.GetText()));
+
+    // A block the heap cannot give leaves the text as it was.
+    CText kept("abc");
+    void* pText = kept.m_TextStore.m_pBlock;
+    kept.m_TextStore.m_nGrowBy = kHugeGrowBy;
+    std::string big(300, 'x');
+    EXPECT_EQ(NULL, kept.Assign(big.c_str()));
+    EXPECT_EQ(kept.GetText(), kept.Append(big.c_str()));
+    EXPECT_EQ(NULL, kept.Format("%s", "x"));                // needs 1,028 bytes
+    EXPECT_EQ(NULL, kept.LoadResourceText(GetModuleHandleA(NULL), IDS_CAPTION));
+    EXPECT_EQ("abc", Str(kept.GetText()));
+    EXPECT_EQ(pText, kept.m_TextStore.m_pBlock);
+    kept.m_ScratchStore.m_nGrowBy = kHugeGrowBy;
+    EXPECT_EQ(NULL, kept.ScratchCopy());
+    EXPECT_EQ(NULL, kept.Tokenize("\\", 1));
+    EXPECT_EQ(NULL, kept.m_pToken);
 }
 
-TEST(Text, Backslashes)
+TEST(Text, BackslashesAndPaths)
 {
-    CText text("C:\\Program Files");
-    EXPECT_EQ("C:\\Program Files\\", Str(text.AddBackslash()));
-    EXPECT_EQ("C:\\Program Files\\", Str(text.AddBackslash()));
-    text.Assign("C:\\");
-    EXPECT_EQ("C:\\", Str(text.AddBackslash()));
-    text.Assign("C:\\\x95\x5C");
-    EXPECT_EQ("C:\\\x95\x5C\\", Str(text.AddBackslash()));
-    // Scanned from the start: 0x95 0x95 is a character, the 0x5C after it a real backslash.
-    text.Assign("\x95\x95\x5C");
-    EXPECT_EQ("\x95\x95\x5C", Str(text.AddBackslash()));
-    EXPECT_EQ("\x95\x95", Str(text.RemoveBackslash()));
-    text.Assign("");
-    EXPECT_EQ(NULL, text.AddBackslash());
-    EXPECT_EQ("", Str(text.GetText()));
-
-    text.Assign("C:\\a\\");
-    EXPECT_EQ("C:\\a", Str(text.RemoveBackslash()));
-    EXPECT_EQ("C:\\a", Str(text.RemoveBackslash()));
-    text.Assign("\\");
-    EXPECT_EQ("", Str(text.RemoveBackslash()));
-    text.Assign("x\x95\x5C");
-    EXPECT_EQ("x\x95\x5C", Str(text.RemoveBackslash()));
-
-    // The same rules on plain buffers.
-    char szBuffer[8] = "C:\\a";
-    EXPECT_EQ(szBuffer, AddBackslashTo(szBuffer, sizeof(szBuffer)));
-    EXPECT_STREQ("C:\\a\\", szBuffer);
-    EXPECT_STREQ("C:\\a", RemoveBackslashFrom(szBuffer));
-    char szFull[5] = "C:\\a";
+    // Input, after AddBackslash, after RemoveBackslash on that, for texts and plain buffers alike.
+    // "\x95\x95" is a character, so the 0x5C after it is a real backslash.
+    const struct { const char* in; const char* added; const char* removed; } cases[] = {
+        {"C:\\Program Files", "C:\\Program Files\\", "C:\\Program Files"},
+        {"C:\\", "C:\\", "C:"}, {"\\", "\\", ""}, {"", "(null)", ""},
+        {"C:\\\x95\x5C", "C:\\\x95\x5C\\", "C:\\\x95\x5C"},
+        {"\x95\x95\x5C", "\x95\x95\x5C", "\x95\x95"}};
+    for (const auto& c : cases)
+    {
+        CText text(c.in);
+        char szBuffer[32];
+        strcpy(szBuffer, c.in);
+        EXPECT_EQ(c.added, Str(text.AddBackslash())) << c.in;
+        EXPECT_EQ(c.added, Str(AddBackslashTo(szBuffer, sizeof(szBuffer)))) << c.in;
+        for (int i = 0; i < 2; i++)
+        {
+            EXPECT_EQ(c.removed, Str(text.RemoveBackslash())) << c.in;
+            EXPECT_EQ(c.removed, Str(RemoveBackslashFrom(szBuffer))) << c.in;
+        }
+    }
+    char szExact[6] = "C:\\a", szFull[5] = "C:\\a";
+    EXPECT_STREQ("C:\\a\\", AddBackslashTo(szExact, sizeof(szExact)));
     EXPECT_EQ(NULL, AddBackslashTo(szFull, sizeof(szFull)));
     EXPECT_STREQ("C:\\a", szFull);
-    char szPair[8] = "\x95\x5C";
-    EXPECT_STREQ("\x95\x5C", RemoveBackslashFrom(szPair));
-    EXPECT_STREQ("\x95\x5C\\", AddBackslashTo(szPair, sizeof(szPair)));
-    char szEmpty[4] = "";
-    EXPECT_EQ(NULL, AddBackslashTo(szEmpty, sizeof(szEmpty)));
-}
 
-TEST(Text, Paths)
-{
-    EXPECT_EQ("C:\\a\\b", Str(DirectoryOf(CText("C:\\a\\b\\setup.exe")).GetText()));
-    EXPECT_EQ("C:\\", Str(DirectoryOf(CText("C:\\setup.exe")).GetText()));
-    EXPECT_EQ("", Str(DirectoryOf(CText("setup.exe")).GetText()));
-    EXPECT_EQ("C:\\a\\b", Str(DirectoryOf(CText("C:\\a\\b\\")).GetText()));
-    EXPECT_EQ("\\", Str(DirectoryOf(CText("\\x")).GetText()));
     // A 0x5C trail byte is no separator.
-    EXPECT_EQ("C:\\\x95\x5C", Str(DirectoryOf(CText("C:\\\x95\x5C\\setup.exe")).GetText()));
-    EXPECT_EQ("C:\\", Str(DirectoryOf(CText("C:\\\x95\x5C" "file")).GetText()));
+    const char* dirs[][2] = {{"C:\\a\\b\\setup.exe", "C:\\a\\b"}, {"C:\\setup.exe", "C:\\"},
+                             {"setup.exe", ""}, {"C:\\a\\b\\", "C:\\a\\b"}, {"\\x", "\\"},
+                             {"C:\\\x95\x5C\\setup.exe", "C:\\\x95\x5C"},
+                             {"C:\\\x95\x5C" "file", "C:\\"}};
+    for (const auto& d : dirs)
+        EXPECT_EQ(d[1], Str(DirectoryOf(CText(d[0])).GetText())) << d[0];
 
-    CText dir("keep"), name("keep"), ext("keep");
-    EXPECT_TRUE(SplitPath(CText("C:\\a\\b.txt"), &dir, &name, &ext));
-    EXPECT_EQ("C:\\a\\", Str(dir.GetText()));
-    EXPECT_EQ("b", Str(name.GetText()));
-    EXPECT_EQ(".txt", Str(ext.GetText()));
-    EXPECT_TRUE(SplitPath(CText("C:\\a.d\\b.tar.gz"), &dir, &name, &ext));
-    EXPECT_EQ("C:\\a.d\\", Str(dir.GetText()));
-    EXPECT_EQ("b.tar", Str(name.GetText()));
-    EXPECT_EQ(".gz", Str(ext.GetText()));
-    EXPECT_TRUE(SplitPath(CText("C:\\a.d\\noext"), NULL, &name, &ext));
-    EXPECT_EQ("noext", Str(name.GetText()));
-    EXPECT_EQ("", Str(ext.GetText()));
-    EXPECT_TRUE(SplitPath(CText("D:file"), &dir, NULL, NULL));
-    EXPECT_EQ("D:", Str(dir.GetText()));
-    EXPECT_TRUE(SplitPath(CText("\x95\x5C" "a.b"), &dir, &name, &ext));
-    EXPECT_EQ("", Str(dir.GetText()));
-    EXPECT_EQ("\x95\x5C" "a", Str(name.GetText()));
-
-    dir.Assign("keep");
-    name.Assign("keep");
-    EXPECT_FALSE(SplitPath(CText(""), &dir, &name, &ext));
-    EXPECT_FALSE(SplitPath(CText(), &dir, &name, &ext));
-    EXPECT_EQ("keep", Str(dir.GetText()));
-    EXPECT_EQ("keep", Str(name.GetText()));
-
-    char szJoined[8];
-    EXPECT_TRUE(JoinDriveDirectory("C:\\ab\\c.exe", szJoined, sizeof(szJoined)));
-    EXPECT_STREQ("C:\\ab\\", szJoined);
-    EXPECT_FALSE(JoinDriveDirectory("C:\\abcdef\\c.exe", szJoined, sizeof(szJoined)));
+    const char* splits[][4] = {{"C:\\a\\b.txt", "C:\\a\\", "b", ".txt"},
+                               {"C:\\a.d\\b.tar.gz", "C:\\a.d\\", "b.tar", ".gz"},
+                               {"C:\\a.d\\noext", "C:\\a.d\\", "noext", ""},
+                               {"D:file", "D:", "file", ""},
+                               {"\x95\x5C" "a.b", "", "\x95\x5C" "a", ".b"}};
+    for (const auto& s : splits)
+    {
+        CText dir("keep"), name("keep"), ext("keep");
+        EXPECT_TRUE(SplitPath(CText(s[0]), &dir, &name, &ext)) << s[0];
+        EXPECT_EQ(s[1] + std::string("|") + s[2] + "|" + s[3],
+                  Str(dir.GetText()) + "|" + Str(name.GetText()) + "|" + Str(ext.GetText()));
+    }
+    CText dir("keep"), name("keep");
+    EXPECT_TRUE(SplitPath(CText("C:\\x.y"), NULL, &name, NULL));
+    EXPECT_FALSE(SplitPath(CText(""), &dir, &name, NULL));
+    EXPECT_FALSE(SplitPath(CText(), &dir, &name, NULL));
+    EXPECT_EQ("keep|x", Str(dir.GetText()) + "|" + Str(name.GetText()));
 }
 
 TEST(Text, Tokenize)
@@ -367,51 +245,36 @@ TEST(Text, Tokenize)
     CText text("C:\\a\\\\b");
     EXPECT_EQ(NULL, text.Tokenize("\\", 0));                // no cursor yet
     EXPECT_EQ(NULL, text.Tokenize(NULL, 0));                // restart
-    EXPECT_EQ("C:", Str(text.Tokenize("\\", 0)));
-    EXPECT_EQ("a", Str(text.Tokenize("\\", 0)));
-    EXPECT_EQ("", Str(text.Tokenize("\\", 0)));
-    EXPECT_EQ("b", Str(text.Tokenize("\\", 0)));
-    EXPECT_EQ(NULL, text.m_pCursor);
+    for (const char* field : {"C:", "a", "", "b"})
+        EXPECT_EQ(field, Str(text.Tokenize("\\", 0)));
     EXPECT_EQ(NULL, text.Tokenize("\\", 0));
 
-    text.Assign("C:\\a\\");
-    EXPECT_EQ("C:", Str(text.Tokenize("\\", 1)));
-    EXPECT_EQ("a", Str(text.Tokenize("\\", 0)));
-    EXPECT_EQ(NULL, text.Tokenize("\\", 0));
-
-    text.Assign("x\\y\\z");
+    text.Assign("x\\y\\z\\");
     EXPECT_EQ("y", Str(text.Tokenize("\\", 2)));
     EXPECT_EQ("z", Str(text.Tokenize("\\", 0)));
-    EXPECT_EQ("", Str(text.Tokenize("\\", 5)));
-    EXPECT_EQ(NULL, text.m_pCursor);
+    EXPECT_EQ(NULL, text.Tokenize("\\", 0));                // a trailing separator ends it
+    EXPECT_EQ("", Str(text.Tokenize("\\", 5)));             // beyond the last field
     EXPECT_EQ(NULL, text.Tokenize("\\", 0));
     EXPECT_EQ("x", Str(text.Tokenize("\\/", 1)));
 
-    // A 0x5C trail byte splits neither the field copied nor the fields passed over.
+    // A 0x5C trail byte splits neither the field copied nor the fields passed over; 0x20 after
+    // a lead byte is no trail byte, so it is a delimiter.
     text.Assign("a\x95\x5C" "b\\c\x95\x5C\\d");
     EXPECT_EQ("a\x95\x5C" "b", Str(text.Tokenize("\\", 1)));
     EXPECT_EQ("c\x95\x5C", Str(text.Tokenize("\\", 2)));
     EXPECT_EQ("d", Str(text.Tokenize("\\", 3)));
-    // 0x20 after a lead byte is no trail byte: it is a delimiter.
     text.Assign("\x81 x");
     EXPECT_EQ("\x81", Str(text.Tokenize(" ", 1)));
     EXPECT_EQ("x", Str(text.Tokenize(" ", 0)));
-}
 
-TEST(Text, TokenizeLongFields)
-{
     // 1,023 bytes and then a double-byte character: 1,025 bytes land in the token buffer.
     std::string field = std::string(1023, 'a') + "\x95\x5C";
-    CText text((field + "bbb\\z").c_str());
-    char* pToken = text.Tokenize("\\", 1);
-    ASSERT_NE(nullptr, pToken);
-    EXPECT_EQ(1025u, strlen(pToken));
-    EXPECT_EQ(field, std::string(pToken));
-    EXPECT_GE(text.m_ScratchStore.m_nCapacity, 1026);
+    text.Assign((field + "bbb\\z").c_str());
+    EXPECT_EQ(field, Str(text.Tokenize("\\", 1)));
     EXPECT_EQ("bbb", Str(text.Tokenize("\\", 0)));
     EXPECT_EQ("z", Str(text.Tokenize("\\", 0)));
 
-    // A field of exactly 1,024 bytes is followed by the next field, not by an empty one.
+    // Exactly 1,024 bytes are followed by the next field, not by an empty one.
     std::string exact(1024, 'e');
     text.Assign((exact + "\\next").c_str());
     EXPECT_EQ(exact, Str(text.Tokenize("\\", 1)));
@@ -421,8 +284,7 @@ TEST(Text, TokenizeLongFields)
     std::string longText = std::string(1500, 'p') + "\\q";
     text.Assign(longText.c_str());
     ASSERT_NE(nullptr, text.Tokenize("\\", 1));
-    char* pScratch = text.ScratchCopy();
-    EXPECT_EQ(longText, Str(pScratch));
+    EXPECT_EQ(longText, Str(text.ScratchCopy()));
     EXPECT_EQ("q", Str(text.Tokenize("\\", 2)));
     EXPECT_EQ(reinterpret_cast<char*>(text.m_ScratchStore.m_pData), text.m_pToken);
 

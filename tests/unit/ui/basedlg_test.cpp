@@ -1,6 +1,7 @@
 // The dialog framework driven with real messages to a real dialog (template 113, which has the
 // IDOK and IDCANCEL buttons), created on the test's own thread.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 #include "common/TestSupport.h"
@@ -9,46 +10,27 @@
 
 namespace {
 
-struct SentMessage
-{
-    HWND hwnd;
-    UINT message;
-};
-std::vector<SentMessage> g_Sent;
+using Log = std::vector<std::string>;
 
-// Every message sent to a window of this thread, as the window procedure receives it.
+// Every message sent to a dialog of this thread, as the window procedure receives it.
+std::vector<UINT> g_Sent;
+
 LRESULT CALLBACK RecordSent(int code, WPARAM wParam, LPARAM lParam)
 {
     const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (code == HC_ACTION)
-        g_Sent.push_back({ sent->hwnd, sent->message });
+    if (code == HC_ACTION && GetClassLongA(sent->hwnd, GCW_ATOM) == 32770)
+        g_Sent.push_back(sent->message);
     return CallNextHookEx(NULL, code, wParam, lParam);
 }
 
-int IndexOfSent(HWND hwnd, UINT message)
+int IndexOfSent(UINT message)
 {
-    for (size_t i = 0; i < g_Sent.size(); ++i)
-        if (g_Sent[i].hwnd == hwnd && g_Sent[i].message == message)
-            return (int)i;
-    return -1;
-}
-
-std::string Hex(const void* p)
-{
-    char text[32];
-    wsprintfA(text, "%p", p);
-    return text;
+    return int(std::find(g_Sent.begin(), g_Sent.end(), message) - g_Sent.begin());
 }
 
 class CProbeDlg : public CBaseDlg
 {
 public:
-    struct Seen
-    {
-        UINT message;
-        INT_PTR result;
-    };
-
     CProbeDlg() : CBaseDlg(IDD_DESTINATION) {}
 
     INT_PTR DialogProc(UINT message, WPARAM wParam, LPARAM lParam) override
@@ -57,309 +39,197 @@ public:
         size_t index = m_Seen.size();
         m_Seen.push_back({ message, -1 });
         INT_PTR result = CBaseDlg::DialogProc(message, wParam, lParam);
-        m_Seen[index].result = result;
+        m_Seen[index].second = result;
         return result;
     }
 
     void OnInitDialog() override
     {
-        m_Log.push_back("init");
-        m_hWndAtInit = GetHandle();
+        Note("init");
         if (m_nPressAtInit)
             PostMessageA(GetHandle(), WM_COMMAND, MAKEWPARAM(m_nPressAtInit, BN_CLICKED), 0);
     }
-    void OnDestroy() override { m_Log.push_back("destroy"); }
-    void OnShow() override { m_Log.push_back("show"); }
-    void OnHide() override { m_Log.push_back("hide"); }
+    void OnDestroy() override { Note("destroy"); }
+    void OnShow() override { Note("show"); }
+    void OnHide() override { Note("hide"); }
     void OnOK() override
     {
-        m_Log.push_back("ok");
-        if (m_nEndOnOK)
-            End(m_nEndOnOK);
+        Note("ok");
+        if (m_bModal)
+            End(5);
     }
-    void OnClose() override { m_Log.push_back("close"); }
+    void OnClose() override { Note("close"); }
     void OnCommand(WORD id, WORD code) override
     {
         // The edit control's focus notifications come and go with the dialog's activation.
-        if (id == IDC_FOLDER_EDIT && (code == EN_SETFOCUS || code == EN_KILLFOCUS))
-            return;
-        m_Log.push_back("command " + std::to_string(id) + " " + std::to_string(code));
+        if (id != IDC_FOLDER_EDIT || (code != EN_SETFOCUS && code != EN_KILLFOCUS))
+            Note("command", id, code);
     }
-    void OnHScroll(HWND bar, WORD request, WORD position) override
-    {
-        m_Log.push_back("hscroll " + Hex(bar) + " " + std::to_string(request) + " " +
-                        std::to_string(position));
-    }
-    void OnVScroll(HWND bar, WORD request, WORD position) override
-    {
-        m_Log.push_back("vscroll " + Hex(bar) + " " + std::to_string(request) + " " +
-                        std::to_string(position));
-    }
+    void OnHScroll(HWND bar, WORD code, WORD pos) override { Note("hscroll", bar, code, pos); }
+    void OnVScroll(HWND bar, WORD code, WORD pos) override { Note("vscroll", bar, code, pos); }
     void OnNotify(WPARAM wParam, NMHDR* header) override
     {
-        m_Log.push_back("notify " + std::to_string(wParam) + " " +
-                        std::to_string((int)header->code));
+        Note("notify", wParam, (int)header->code);
     }
-    void OnTimer(UINT_PTR id) override { m_Log.push_back("timer " + std::to_string(id)); }
-    void OnDrawItem(WPARAM wParam, LPARAM /*lParam*/) override
-    {
-        m_Log.push_back("drawitem " + std::to_string(wParam));
-    }
-    void OnToolTipNeedText(NMHDR* header) override
-    {
-        m_Log.push_back("tooltip " + std::to_string(header->idFrom));
-    }
+    void OnTimer(UINT_PTR id) override { Note("timer", id); }
+    void OnDrawItem(WPARAM wParam, LPARAM /*lParam*/) override { Note("drawitem", wParam); }
+    void OnToolTipNeedText(NMHDR* header) override { Note("tooltip", header->idFrom); }
 
-    // The log since the last call.
-    std::vector<std::string> Take()
+    template <class... Values>
+    void Note(const char* what, Values... values)
     {
-        std::vector<std::string> log;
-        log.swap(m_Log);
-        return log;
+        std::string line = what;
+        for (long long value : std::initializer_list<long long>{ (long long)(INT_PTR)values... })
+            line += " " + std::to_string(value);
+        m_Log.push_back(line);
     }
-    INT_PTR LastResult() const { return m_Seen.empty() ? -2 : m_Seen.back().result; }
+    Log Take() { Log log; log.swap(m_Log); return log; }   // the log since the last call
 
-    std::vector<std::string> m_Log;
-    std::vector<Seen> m_Seen;
-    HWND m_hWndAtInit = NULL;
+    Log m_Log;
+    std::vector<std::pair<UINT, INT_PTR>> m_Seen;   // message and result, as DialogProc saw them
     WORD m_nPressAtInit = 0;
-    INT_PTR m_nEndOnOK = 0;
 };
-
-using Log = std::vector<std::string>;
-
-// Serves the thread's posted messages until the condition holds or 5 s have passed.
-template <class Condition>
-bool PumpUntil(Condition done)
-{
-    DWORD start = GetTickCount();
-    while (!done())
-    {
-        if (GetTickCount() - start > 5000)
-            return false;
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
-        {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-    return true;
-}
 
 TEST(BaseDialog, RoutesRealMessagesToTheHandlers)
 {
     CProbeDlg dlg;
-    EXPECT_TRUE(dlg.GetHandle() == NULL);
-    EXPECT_EQ(&dlg.m_hWnd, dlg.m_phWnd);
-    EXPECT_EQ(GetModuleHandleA(NULL), dlg.m_hInstance);
-
     g_Sent.clear();
     HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, RecordSent, NULL, GetCurrentThreadId());
     ASSERT_TRUE(hook != NULL);
     HWND hwnd = dlg.Create(NULL, 0x1234);
     ASSERT_TRUE(hwnd != NULL);
     EXPECT_EQ(hwnd, dlg.GetHandle());
-    EXPECT_EQ(hwnd, dlg.m_hWndAtInit);
-    EXPECT_EQ(0x1234, dlg.m_lParam);
-    EXPECT_FALSE(dlg.m_bModal);
-    EXPECT_TRUE(dlg.m_hWndParent == NULL);
-    EXPECT_EQ(reinterpret_cast<LONG_PTR>(&dlg), GetWindowLongPtrA(hwnd, GWLP_USERDATA));
 
     // WM_SETFONT reaches the dialog before WM_INITDIALOG, and no handler sees it.
-    int setFont = IndexOfSent(hwnd, WM_SETFONT);
-    int initDialog = IndexOfSent(hwnd, WM_INITDIALOG);
-    ASSERT_GE(setFont, 0);
-    ASSERT_GT(initDialog, setFont);
+    ASSERT_LT(IndexOfSent(WM_SETFONT), IndexOfSent(WM_INITDIALOG));
     ASSERT_FALSE(dlg.m_Seen.empty());
-    EXPECT_EQ((UINT)WM_INITDIALOG, dlg.m_Seen[0].message) << "a message before WM_INITDIALOG";
-    EXPECT_EQ(TRUE, dlg.m_Seen[0].result);
+    EXPECT_EQ((UINT)WM_INITDIALOG, dlg.m_Seen[0].first) << "a message before WM_INITDIALOG";
+    EXPECT_EQ(TRUE, dlg.m_Seen[0].second);
     EXPECT_EQ(Log({ "init" }), dlg.Take());
-
-    // A second Create gives the same window and changes nothing.
-    EXPECT_EQ(hwnd, dlg.Create(NULL, 0x99));
-    EXPECT_EQ(0x1234, dlg.m_lParam);
+    EXPECT_EQ(hwnd, dlg.Create(NULL, 0x99)) << "a second Create";
     EXPECT_TRUE(dlg.Take().empty());
-
-    // IDOK reports and stays open; other ids reach OnCommand alone.
-    HWND ok = GetDlgItem(hwnd, IDOK);
-    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)ok);
-    EXPECT_EQ(Log({ "ok", "command 1 0" }), dlg.Take());
-    EXPECT_EQ(TRUE, dlg.LastResult());
-    EXPECT_EQ(hwnd, dlg.GetHandle());
-    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDC_BROWSE, 0x300), 0);
-    EXPECT_EQ(Log({ "command 1006 768" }), dlg.Take());
 
     ShowWindow(hwnd, SW_SHOW);
     EXPECT_EQ(Log({ "show" }), dlg.Take());
     ShowWindow(hwnd, SW_HIDE);
     EXPECT_EQ(Log({ "hide" }), dlg.Take());
-    SendMessageA(hwnd, WM_SHOWWINDOW, 0, SW_PARENTCLOSING);
-    EXPECT_EQ(Log({ "hide" }), dlg.Take());
-    EXPECT_EQ(FALSE, dlg.LastResult());
 
-    NMHDR header = { hwnd, 1005, (UINT)TTN_NEEDTEXTA };
-    SendMessageA(hwnd, WM_NOTIFY, 1005, (LPARAM)&header);
-    EXPECT_EQ(Log({ "notify 1005 -520", "tooltip 1005" }), dlg.Take());
-    EXPECT_EQ(TRUE, dlg.LastResult());
-    header.code = (UINT)NM_CLICK;
-    SendMessageA(hwnd, WM_NOTIFY, 1005, (LPARAM)&header);
-    EXPECT_EQ(Log({ "notify 1005 -2" }), dlg.Take());
-    header.code = (UINT)TTN_NEEDTEXTW;
-    SendMessageA(hwnd, WM_NOTIFY, 1005, (LPARAM)&header);
-    EXPECT_EQ(Log({ "notify 1005 -530" }), dlg.Take());
-
+    HWND ok = GetDlgItem(hwnd, IDOK);
     HWND edit = GetDlgItem(hwnd, IDC_FOLDER_EDIT);
-    SendMessageA(hwnd, WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 42), (LPARAM)edit);
-    EXPECT_EQ(Log({ "hscroll " + Hex(edit) + " 4 42" }), dlg.Take());
-    EXPECT_EQ(TRUE, dlg.LastResult());
-    SendMessageA(hwnd, WM_VSCROLL, MAKEWPARAM(SB_LINEDOWN, 7), (LPARAM)ok);
-    EXPECT_EQ(Log({ "vscroll " + Hex(ok) + " 1 7" }), dlg.Take());
-
+    NMHDR needText = { hwnd, 1005, (UINT)TTN_NEEDTEXTA };
+    NMHDR needTextW = { hwnd, 1005, (UINT)TTN_NEEDTEXTW };
     DRAWITEMSTRUCT draw = {};
-    SendMessageA(hwnd, WM_DRAWITEM, IDC_BROWSE, (LPARAM)&draw);
-    EXPECT_EQ(Log({ "drawitem 1006" }), dlg.Take());
-    EXPECT_EQ(TRUE, dlg.LastResult());
+    const struct { UINT message; WPARAM wParam; LPARAM lParam; Log log; INT_PTR result; } routes[]
+    = {
+        // IDOK reports and stays open; other ids reach OnCommand alone.
+        { WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)ok, { "ok", "command 1 0" }, TRUE },
+        { WM_COMMAND, MAKEWPARAM(IDC_BROWSE, 0x300), 0, { "command 1006 768" }, TRUE },
+        { WM_SHOWWINDOW, 0, SW_PARENTCLOSING, { "hide" }, FALSE },
+        { WM_NOTIFY, 1005, (LPARAM)&needText, { "notify 1005 -520", "tooltip 1005" }, TRUE },
+        { WM_NOTIFY, 1005, (LPARAM)&needTextW, { "notify 1005 -530" }, TRUE },
+        { WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 42), (LPARAM)edit,
+          { "hscroll " + std::to_string((UINT_PTR)edit) + " 4 42" }, TRUE },
+        { WM_VSCROLL, MAKEWPARAM(SB_LINEDOWN, 7), (LPARAM)ok,
+          { "vscroll " + std::to_string((UINT_PTR)ok) + " 1 7" }, TRUE },
+        { WM_DRAWITEM, IDC_BROWSE, (LPARAM)&draw, { "drawitem 1006" }, TRUE },
+        { WM_TIMER, 7, 0, { "timer 7" }, TRUE },
+        { WM_APP + 5, 0, 0, {}, FALSE },
+    };
+    for (const auto& route : routes)
+    {
+        SendMessageA(hwnd, route.message, route.wParam, route.lParam);
+        EXPECT_EQ(route.log, dlg.Take()) << "message " << route.message;
+        EXPECT_EQ(route.result, dlg.m_Seen.back().second) << "message " << route.message;
+        EXPECT_EQ(hwnd, dlg.GetHandle()) << "message " << route.message;
+    }
 
-    ASSERT_NE(0u, SetTimer(hwnd, 7, 1, NULL));
-    EXPECT_TRUE(PumpUntil([&] { return !dlg.m_Log.empty(); }));
-    KillTimer(hwnd, 7);
-    Log timers = dlg.Take();
-    ASSERT_FALSE(timers.empty());
-    EXPECT_EQ("timer 7", timers[0]);
-    EXPECT_EQ(TRUE, dlg.LastResult());
-
-    SendMessageA(hwnd, WM_APP + 5, 0, 0);
-    EXPECT_TRUE(dlg.Take().empty());
-    EXPECT_EQ(FALSE, dlg.LastResult());
-
-    // WM_CLOSE: the handler, then the dialog manager's IDCANCEL, which ends the dialog with 0.
+    // WM_CLOSE: the handler, then the dialog manager's posted IDCANCEL, which ends the dialog.
     SendMessageA(hwnd, WM_CLOSE, 0, 0);
-    EXPECT_EQ(FALSE, dlg.LastResult());
-    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(hwnd); }));
+    EXPECT_EQ(FALSE, dlg.m_Seen.back().second);
+    MSG msg;
+    while (IsWindow(hwnd) && PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
     EXPECT_EQ(Log({ "close", "command 2 0", "destroy" }), dlg.Take());
     EXPECT_TRUE(dlg.GetHandle() == NULL);
-    EXPECT_TRUE(dlg.m_hWnd == NULL);
     // Sent after WM_DESTROY, and no longer led to the object.
-    EXPECT_GT(IndexOfSent(hwnd, WM_NCDESTROY), IndexOfSent(hwnd, WM_DESTROY));
-    EXPECT_EQ((UINT)WM_DESTROY, dlg.m_Seen.back().message);
+    EXPECT_GT(IndexOfSent(WM_NCDESTROY), IndexOfSent(WM_DESTROY));
+    EXPECT_EQ((UINT)WM_DESTROY, dlg.m_Seen.back().first);
     UnhookWindowsHookEx(hook);
 
     // The object runs again, and End destroys a modeless dialog at once.
     HWND again = dlg.Create(NULL, 0);
     ASSERT_TRUE(again != NULL);
-    EXPECT_EQ(Log({ "init" }), dlg.Take());
     dlg.End(3);
     EXPECT_TRUE(dlg.GetHandle() == NULL);
     EXPECT_FALSE(IsWindow(again));
-    EXPECT_EQ(Log({ "destroy" }), dlg.Take());
-    dlg.End(4);   // no window: only clears the handle
-    EXPECT_TRUE(dlg.GetHandle() == NULL);
-
-    // The destructor destroys a window that is still there.
-    HWND last;
-    {
-        CProbeDlg other;
-        last = other.Create(NULL, 0);
-        ASSERT_TRUE(last != NULL);
-    }
-    EXPECT_FALSE(IsWindow(last));
+    EXPECT_EQ(Log({ "init", "destroy" }), dlg.Take());
 }
 
 TEST(BaseDialog, ModalRunEndsWithTheValueGivenToEnd)
 {
-    CProbeDlg accepting;
-    accepting.m_nPressAtInit = IDOK;
-    accepting.m_nEndOnOK = 5;
-    EXPECT_EQ(5, accepting.DoModal(NULL, 77));
-    EXPECT_TRUE(accepting.m_bModal);
-    EXPECT_EQ(77, accepting.m_lParam);
-    EXPECT_TRUE(accepting.GetHandle() == NULL);
-    Log log = accepting.Take();
-    ASSERT_GE(log.size(), 3u);
-    EXPECT_EQ(Log({ "init", "ok", "command 1 0" }), Log(log.begin(), log.begin() + 3));
-    EXPECT_EQ("destroy", log.back());
-
-    CProbeDlg cancelled;
-    cancelled.m_nPressAtInit = IDCANCEL;
-    EXPECT_EQ(0, cancelled.DoModal(NULL, 0));
-    EXPECT_TRUE(cancelled.GetHandle() == NULL);
-    log = cancelled.Take();
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(Log({ "init", "command 2 0" }), Log(log.begin(), log.begin() + 2));
-
-    // Escape in a modal dialog is IDCANCEL too.
-    CProbeDlg escaped;
-    struct Esc
+    const struct { WORD press; INT_PTR result; Log start; } runs[] = {
+        { IDOK, 5, { "init", "ok", "command 1 0" } }, { IDCANCEL, 0, { "init", "command 2 0" } } };
+    for (const auto& run : runs)
     {
-        static DWORD WINAPI Press(void* parameter)
-        {
-            CProbeDlg* dlg = static_cast<CProbeDlg*>(parameter);
-            HWND hwnd = NULL;
-            for (int i = 0; i < 500 && !(hwnd = dlg->GetHandle()); ++i)
-                Sleep(10);
-            HWND edit = GetDlgItem(hwnd, IDC_FOLDER_EDIT);
-            PostMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-            return 0;
-        }
-    };
-    HANDLE presser = CreateThread(NULL, 0, Esc::Press, &escaped, 0, NULL);
-    EXPECT_EQ(0, escaped.DoModal(NULL, 0));
-    WaitForSingleObject(presser, INFINITE);
-    CloseHandle(presser);
+        CProbeDlg dlg;
+        dlg.m_nPressAtInit = run.press;
+        EXPECT_EQ(run.result, dlg.DoModal(NULL, 77)) << run.press;
+        EXPECT_EQ(77, dlg.m_lParam) << run.press;
+        EXPECT_TRUE(dlg.m_bModal && !dlg.GetHandle()) << run.press;
+        Log log = dlg.Take();
+        ASSERT_GT(log.size(), run.start.size()) << run.press;
+        EXPECT_EQ(run.start, Log(log.begin(), log.begin() + run.start.size()));
+        EXPECT_EQ("destroy", log.back()) << run.press;
+    }
 }
 
 TEST(BaseDialog, ToolTipControlAndItsTools)
 {
-    CProbeDlg dlg;
-    HWND hwnd = dlg.Create(NULL, 0);
+    CProbeDlg* dlg = new CProbeDlg;
+    HWND hwnd = dlg->Create(NULL, 0);
     ASSERT_TRUE(hwnd != NULL);
-    EXPECT_FALSE(dlg.AddItemTip(IDOK, "no control yet")) << "a tool without tooltip control";
+    EXPECT_FALSE(dlg->AddItemTip(IDOK, "no control yet")) << "a tool without tooltip control";
 
-    ASSERT_TRUE(dlg.CreateToolTip());
-    HWND tip = dlg.m_hWndToolTip;
+    ASSERT_TRUE(dlg->CreateToolTip());
+    HWND tip = dlg->m_hWndToolTip;
     ASSERT_TRUE(tip != NULL);
-    char cls[64];
-    GetClassNameA(tip, cls, sizeof(cls));
-    EXPECT_STREQ("tooltips_class32", cls);
+    const DWORD styles = WS_POPUP | TTS_BALLOON | TTS_NOPREFIX | TTS_ALWAYSTIP;
     DWORD style = GetWindowLongA(tip, GWL_STYLE);
-    EXPECT_EQ((DWORD)(WS_POPUP | TTS_BALLOON | TTS_NOPREFIX | TTS_ALWAYSTIP),
-              style & (WS_POPUP | TTS_BALLOON | TTS_NOPREFIX | TTS_ALWAYSTIP))
-        << std::hex << style;
+    EXPECT_EQ(styles, style & styles) << std::hex << style;
     EXPECT_NE(0, GetWindowLongA(tip, GWL_EXSTYLE) & WS_EX_TOPMOST);
     EXPECT_EQ(hwnd, GetWindow(tip, GW_OWNER));
     EXPECT_EQ(700, SendMessageA(tip, TTM_GETDELAYTIME, TTDT_INITIAL, 0));
     EXPECT_EQ(30000, SendMessageA(tip, TTM_GETDELAYTIME, TTDT_AUTOPOP, 0));
 
-    EXPECT_TRUE(dlg.AddItemTip(IDC_FOLDER_EDIT, "folder"));
-    EXPECT_TRUE(dlg.AddItemTipRes(IDC_BROWSE, IDS_CAPTION));
-    EXPECT_TRUE(dlg.AddItemTipCallback(IDOK));
-    EXPECT_TRUE(dlg.AddWindowTip(GetDlgItem(hwnd, IDCANCEL), "cancel"));
+    EXPECT_TRUE(dlg->AddItemTip(IDC_FOLDER_EDIT, "folder"));
+    EXPECT_TRUE(dlg->AddItemTipRes(IDC_BROWSE, IDS_CAPTION));
+    EXPECT_TRUE(dlg->AddItemTipCallback(IDOK));
+    EXPECT_TRUE(dlg->AddWindowTip(GetDlgItem(hwnd, IDCANCEL), "cancel"));
     EXPECT_EQ(4, SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0));
 
-    char text[1024] = "";
-    TTTOOLINFOA tool = {};
-    tool.cbSize = 44;
-    tool.hwnd = hwnd;
-    tool.uId = (UINT_PTR)GetDlgItem(hwnd, IDC_BROWSE);
-    tool.lpszText = text;
-    SendMessageA(tip, TTM_GETTEXTA, sizeof(text), (LPARAM)&tool);
-    EXPECT_EQ(Sjis(u8"Vantori セットアップ"), std::string(text));
-    tool.uId = (UINT_PTR)GetDlgItem(hwnd, IDC_FOLDER_EDIT);
-    tool.lpszText = text;
-    ASSERT_TRUE(SendMessageA(tip, TTM_GETTOOLINFOA, 0, (LPARAM)&tool));
-    EXPECT_EQ((UINT)(TTF_IDISHWND | TTF_SUBCLASS), tool.uFlags & (TTF_IDISHWND | TTF_SUBCLASS));
-    EXPECT_STREQ("folder", text);
-    tool.uId = (UINT_PTR)GetDlgItem(hwnd, IDOK);
-    tool.lpszText = text;
-    ASSERT_TRUE(SendMessageA(tip, TTM_GETTOOLINFOA, 0, (LPARAM)&tool));
-    EXPECT_EQ(LPSTR_TEXTCALLBACKA, tool.lpszText);
+    // Each tool as the control holds it.
+    const struct { int id; std::string text; } tools[] = {
+        { IDC_FOLDER_EDIT, "folder" }, { IDC_BROWSE, Sjis(u8"Vantori セットアップ") },
+        { IDOK, "callback" }, { IDCANCEL, "cancel" } };
+    for (const auto& expected : tools)
+    {
+        char text[1024] = "";
+        TTTOOLINFOA tool = {};
+        tool.cbSize = 44;
+        tool.hwnd = hwnd;
+        tool.uId = (UINT_PTR)GetDlgItem(hwnd, expected.id);
+        tool.lpszText = text;
+        ASSERT_TRUE(SendMessageA(tip, TTM_GETTOOLINFOA, 0, (LPARAM)&tool)) << expected.id;
+        EXPECT_EQ((UINT)(TTF_IDISHWND | TTF_SUBCLASS), tool.uFlags & (TTF_IDISHWND | TTF_SUBCLASS))
+            << expected.id;
+        EXPECT_EQ(expected.text, tool.lpszText == LPSTR_TEXTCALLBACKA ? "callback" : text)
+            << expected.id;
+    }
 
-    // The tooltip control goes with its dialog.
-    dlg.End(0);
+    // The destructor destroys the dialog that is still there, and the tooltip control with it.
+    delete dlg;
+    EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_FALSE(IsWindow(tip));
-    EXPECT_TRUE(dlg.m_hWndToolTip == NULL);
 }
 
 }  // namespace

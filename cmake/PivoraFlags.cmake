@@ -1,0 +1,17 @@
+# How every Windows program of the project is compiled and linked: C++17 without exceptions,
+# UTF-8 resource scripts, static run-time, hardened and reproducible images. Included by the
+# product build and the benchmark build alike.
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+
+# UTF-8 sources, Japanese resources: windres reads them as code page 65001.
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+
+add_compile_options(-Wall -Wextra -fno-exceptions)
+add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601 _WIN32_IE=0x0600)
+add_link_options(-static -static-libgcc -static-libstdc++)
+# Hardened and reproducible: ASLR with relocations kept, DEP, no time stamp in the image, and no
+# build paths in the objects.
+add_link_options(-Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-insert-timestamp)
+add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)

@@ -84,8 +84,11 @@ CNode* CNodeList::AddHead(void* element, bool owned)
     return node;
 }
 
-CNode* CNodeList::LinkTail(CNode* node, void* element, bool owned)
+CNode* CNodeList::AddTail(void* element, bool owned)
 {
+    CNode* node = GetNode();
+    if (!node)
+        return NULL;
     node->bOwned = owned ? TRUE : FALSE;
     node->pPrev = m_pTail;
     node->pNext = NULL;
@@ -97,14 +100,6 @@ CNode* CNodeList::LinkTail(CNode* node, void* element, bool owned)
         m_pHead = node;
     m_nCount++;
     return node;
-}
-
-CNode* CNodeList::AddTail(void* element, bool owned)
-{
-    CNode* node = GetNode();
-    if (!node)
-        return NULL;
-    return LinkTail(node, element, owned);
 }
 
 void* CNodeList::RemoveHead()

@@ -41,7 +41,6 @@ public:
 protected:
     CNode* GetNode();
     void ReturnNode(CNode* node);
-    CNode* LinkTail(CNode* node, void* element, bool owned);
 };
 
 template <class T>

@@ -2,31 +2,52 @@
 # Builds PivoraSetup.exe with its payload and runs it under Wine.
 #   ./run.sh          build, then run the setup: in a real window when a display is there;
 #                     without one, under Xvfb with every window answered by its default and a
-#                     screenshot of each window saved to build/walkthrough/
+#                     screenshot of each window saved to <build>/walkthrough/
 #   ./run.sh build    only build
+# The shipped program is the 32-bit build/PivoraSetup.exe. Where this machine cannot run 32-bit
+# code, the 64-bit flavour of the same sources (build-x64/PivoraSetup.exe) is built and run
+# instead. PIVORA_ARCH=x86 or x64 chooses the flavour.
 set -eu
 cd "$(dirname "$0")"
 tools/install-deps.sh
+source tools/flavours.sh
+
 mkdir -p build
 tools/configure.sh build
 cmake --build build -j"$(nproc)" --target PivoraSetup walkthrough
-echo "built: $(pwd)/build/PivoraSetup.exe"
+echo "built: $(pwd)/build/PivoraSetup.exe (32-bit, the one that ships)"
+if [ "$want_x86" = yes ]; then
+  dir=build
+  echo "run.sh: running the 32-bit program ($x86_why)"
+else
+  dir=build-x64
+  mkdir -p build-x64
+  tools/configure.sh --x64 build-x64
+  cmake --build build-x64 -j"$(nproc)" --target PivoraSetup walkthrough
+  echo "built: $(pwd)/build-x64/PivoraSetup.exe (64-bit flavour)"
+  if [ -n "${PIVORA_ARCH:-}" ]; then
+    echo "run.sh: running the 64-bit flavour (PIVORA_ARCH=x64)"
+  else
+    echo "run.sh: running the 64-bit flavour: $x86_why"
+  fi
+fi
 [ "${1:-}" = build ] && exit 0
 
 if [ -n "${DISPLAY:-}" ]; then
-  PIVORA_USE_DISPLAY=1 tests/with-wine.sh build wine build/PivoraSetup.exe
+  PIVORA_USE_DISPLAY=1 tests/with-wine.sh "$dir" wine "$dir/PivoraSetup.exe"
   exit 0
 fi
 
 # No display: a walkthrough under Xvfb that answers every window with its default and keeps a
 # screenshot of each, in order.
-rm -rf build/walkthrough
-tests/with-wine.sh build bash -c '
-  wine build/walkthrough.exe build/PivoraSetup.exe "$(winepath -w build/walkthrough)" >build/walkthrough.log 2>&1
+rm -rf "$dir/walkthrough"
+tests/with-wine.sh "$dir" bash -c '
+  dir=$1
+  wine "$dir/walkthrough.exe" "$dir/PivoraSetup.exe" "$(winepath -w "$dir/walkthrough")" >"$dir/walkthrough.log" 2>&1
   rc=$?
-  grep -a -v "^ALSA\|^wine:" build/walkthrough.log | tr -d "\r" |
+  grep -a -v "^ALSA\|^wine:" "$dir/walkthrough.log" | tr -d "\r" |
     while read -r line; do
       case "$line" in *.png) echo "$(winepath -u "$line")" ;; *) echo "$line" ;; esac
     done
-  exit $rc'
-echo "screenshots of the walkthrough: $(pwd)/build/walkthrough/"
+  exit $rc' walkthrough "$dir"
+echo "screenshots of the walkthrough: $(pwd)/$dir/walkthrough/"

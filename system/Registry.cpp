@@ -13,7 +13,7 @@ void RegReadString(HKEY root, const char* subKey, const char* name, const char* 
                    char* buffer)
 {
     HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, subKey, 0, KEY_READ | kRegistryView, &key) != ERROR_SUCCESS)
     {
         CopyDefault(buffer, defaultText);
         return;
@@ -32,7 +32,7 @@ void RegReadString(HKEY root, const char* subKey, const char* name, const char* 
 int RegReadDword(HKEY root, const char* subKey, const char* name, DWORD* value, DWORD defaultValue)
 {
     HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, subKey, 0, KEY_READ | kRegistryView, &key) != ERROR_SUCCESS)
     {
         *value = defaultValue;
         return 0;
@@ -55,7 +55,7 @@ int WriteValue(HKEY root, const char* subKey, const char* name, DWORD type, cons
                DWORD size)
 {
     HKEY key;
-    if (RegCreateKeyExA(root, subKey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE, NULL, &key,
+    if (RegCreateKeyExA(root, subKey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE | kRegistryView, NULL, &key,
                         NULL) != ERROR_SUCCESS)
         return 0;
     RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
@@ -87,7 +87,7 @@ CRegistryKey::CRegistryKey(HKEY root, const char* subKey)
 int CRegistryKey::DeleteValue(const char* name)
 {
     HKEY key;
-    if (RegOpenKeyExA(m_Root, m_SubKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(m_Root, m_SubKey, 0, KEY_WRITE | kRegistryView, &key) != ERROR_SUCCESS)
         return 0;
     int deleted = RegDeleteValueA(key, name) == ERROR_SUCCESS;
     RegCloseKey(key);

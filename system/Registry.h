@@ -14,6 +14,11 @@
 #define VALUE_PATH          "Path"
 #define VALUE_ABORT         "Abort"
 
+// The inner installer and the setup managers that share these values are 32-bit programs, so
+// the values live in the 32-bit view of the registry. A 32-bit build sees that view anyway and
+// asks for nothing (older systems refuse the flag); a 64-bit build asks for it explicitly.
+const REGSAM kRegistryView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : 0;
+
 // Size of the buffer that RegReadString fills: a value of up to 254 characters and its NUL.
 #define REG_STRING_BUFFER 256
 

@@ -14,6 +14,20 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export PIVORA_BUILD_DIR="$build"
 
+# The 64-bit flavour runs under 64-bit Wine alone. Debian's wine script (and the wineboot,
+# winepath and reg scripts that call it) takes the 32-bit loader whenever wine32 is installed,
+# which cannot even start on a machine that runs 64-bit user code only: a wine of our own that
+# execs the 64-bit loader goes first on PATH.
+if grep -q '^CMAKE_TOOLCHAIN_FILE:[A-Z]*=.*x86_64' "$build/CMakeCache.txt" 2>/dev/null; then
+  mkdir -p "$build/wine64-bin"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
+      >"$build/wine64-bin/$name"
+    chmod +x "$build/wine64-bin/$name"
+  done
+  export PATH="$build/wine64-bin:$PATH"
+fi
+
 xvfb_pid=""
 lowspace="$build/lowspace"
 readonly_dir="$build/readonly"

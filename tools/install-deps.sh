@@ -4,6 +4,8 @@
 # sources, a Japanese font for the dialogs, and the signing and PE tools.
 set -eu
 packages=(cmake g++ make g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+          g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+          zlib1g-dev libz-mingw-w64-dev
           wine wine32:i386 wine64 xvfb xauth googletest fonts-ipafont-gothic osslsigncode openssl
           python3 python3-pefile util-linux locales)
 

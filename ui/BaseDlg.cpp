@@ -2,9 +2,10 @@
 #include "base/Module.h"
 #include <stddef.h>
 
-// The tool record as every comctl32 version accepts it (the version 6 field lpReserved left out).
+// The tool record as every comctl32 version accepts it (the version 6 field lpReserved left out):
+// 44 bytes in a 32-bit process, 64 in a 64-bit one, where its handles and pointers are wider.
 static const UINT TOOLINFO_SIZE = offsetof(TTTOOLINFOA, lParam) + sizeof(LPARAM);
-static_assert(offsetof(TTTOOLINFOA, lParam) + sizeof(LPARAM) == 44, "tool record of 44 bytes");
+static_assert(TOOLINFO_SIZE == (sizeof(void*) == 4 ? 44 : 64), "tool record without lpReserved");
 
 CBaseWnd::CBaseWnd()
     : m_phWnd(&m_hWnd), m_hInstance(GetModuleInstance()), m_hWnd(NULL)

@@ -22,7 +22,7 @@ void ReadDestination(char* buffer, DWORD size)
 {
     buffer[0] = '\0';
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPivoraKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPivoraKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
         return;
     DWORD type = 0;
     DWORD bytes = size - 1;
@@ -37,7 +37,7 @@ void ReadDestination(char* buffer, DWORD size)
 void WriteCancelled()
 {
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPivoraKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPivoraKey, 0, NULL, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key, NULL)
         != ERROR_SUCCESS)
         return;
     DWORD value = 1;

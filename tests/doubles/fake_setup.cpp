@@ -34,7 +34,7 @@ void LogProgramsPath()
 {
     char value[1024] = "";
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) == ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | KEY_WOW64_32KEY, &key) == ERROR_SUCCESS)
     {
         DWORD type = 0;
         DWORD size = sizeof(value) - 1;
@@ -50,7 +50,7 @@ void LogProgramsPath()
 void WriteCanceled()
 {
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key, NULL) !=
         ERROR_SUCCESS)
         return;
     DWORD one = 1;

@@ -134,6 +134,8 @@ namespace {
 
 HKEY OpenKey(const char* key, REGSAM access, bool create)
 {
+    // The hand-off values live in the 32-bit view, whichever flavour runs.
+    access |= KEY_WOW64_32KEY;
     HKEY handle = NULL;
     LONG rc = create ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, NULL, 0, access, NULL, &handle,
                                        NULL)

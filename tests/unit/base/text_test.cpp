@@ -5,7 +5,9 @@
 #include "common/TestSupport.h"
 #include "resources/resource.h"
 
-static const LONGLONG kHugeGrowBy = 0x7FFFFF00;     // blocks a 32-bit heap can never give
+// Blocks the heap can never give: beyond the 2 GiB of a 32-bit process, beyond the 128 TiB of
+// a 64-bit one.
+static const LONGLONG kHugeGrowBy = sizeof(void*) == 4 ? 0x7FFFFF00LL : 0x7FFFFF0000000000LL;
 
 static std::string Str(const char* text) { return text ? text : "(null)"; }
 
@@ -58,9 +60,14 @@ TEST(Storage, GrowthResizeAndTransfers)
     EXPECT_EQ(E_OUTOFMEMORY, store.Resize(300, true, true));
     EXPECT_EQ(259, store.m_nCapacity);
     EXPECT_EQ(0, memcmp(store.m_pData, "abcd", 4));
-    store.m_nGrowBy = 0x100000000LL;                        // refused, not cut to its low bits
-    EXPECT_EQ(E_OUTOFMEMORY, store.Resize(300, false, true));
-    EXPECT_EQ(259, store.m_nCapacity);
+    // A 32-bit heap takes a 32-bit size: a larger block is refused, not cut to its low bits. (A
+    // 64-bit size holds every block the storage can ask for, so nothing can be cut there.)
+    if (sizeof(SIZE_T) == 4)
+    {
+        store.m_nGrowBy = 0x100000000LL;
+        EXPECT_EQ(E_OUTOFMEMORY, store.Resize(300, false, true));
+        EXPECT_EQ(259, store.m_nCapacity);
+    }
 
     CStorage bytes;                                         // the defaults: granularity 1, align 4
     char szOut[8] = "keep";

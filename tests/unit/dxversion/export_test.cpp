@@ -13,22 +13,33 @@ std::string ProductPath()
     return TestsDir() + "..\\PivoraSetup.exe";
 }
 
+// The executable of the same flavour as this test program: PE32 with 32-bit relocations in the
+// 32-bit build, PE32+ with 64-bit ones in the 64-bit build. IMAGE_NT_HEADERS, IMAGE_THUNK_DATA
+// and the ordinal flag are the native ones of each.
+#ifdef _WIN64
+const WORD kNativeRelocation = IMAGE_REL_BASED_DIR64;
+typedef ULONGLONG RelocatedWord;
+#else
+const WORD kNativeRelocation = IMAGE_REL_BASED_HIGHLOW;
+typedef DWORD RelocatedWord;
+#endif
+
 // The headers of the executable read from its file, with RVA-to-offset translation.
 struct PeFile
 {
     std::string bytes;
-    const IMAGE_NT_HEADERS32* nt = NULL;
+    const IMAGE_NT_HEADERS* nt = NULL;
 
     bool Load()
     {
         if (!ReadFileBytes(ProductPath(), &bytes) || bytes.size() < sizeof(IMAGE_DOS_HEADER))
             return false;
         LONG offset = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data())->e_lfanew;
-        if (offset < 0 || size_t(offset) + sizeof(IMAGE_NT_HEADERS32) > bytes.size())
+        if (offset < 0 || size_t(offset) + sizeof(IMAGE_NT_HEADERS) > bytes.size())
             return false;
-        nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes.data() + offset);
+        nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(bytes.data() + offset);
         return nt->Signature == IMAGE_NT_SIGNATURE &&
-               nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+               nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR_MAGIC;
     }
 
     const IMAGE_SECTION_HEADER* SectionOf(DWORD rva) const
@@ -54,13 +65,13 @@ struct PeFile
 std::string RelocateAndBind(HMODULE module)
 {
     BYTE* base = reinterpret_cast<BYTE*>(module);
-    const IMAGE_NT_HEADERS32* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+    const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
         base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     DWORD oldProtect = 0;
     VirtualProtect(base, nt->OptionalHeader.SizeOfImage, PAGE_EXECUTE_READWRITE, &oldProtect);
     const IMAGE_DATA_DIRECTORY& relocs = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    DWORD delta = DWORD(reinterpret_cast<ULONG_PTR>(base)) - nt->OptionalHeader.ImageBase;
+    RelocatedWord delta = RelocatedWord(reinterpret_cast<ULONG_PTR>(base) - nt->OptionalHeader.ImageBase);
     if (delta && !relocs.Size)
         return "mapped away from its base, no relocations";
     BYTE* end = base + relocs.VirtualAddress + (delta ? relocs.Size : 0);
@@ -71,8 +82,8 @@ std::string RelocateAndBind(HMODULE module)
             break;
         const WORD* entries = reinterpret_cast<const WORD*>(reloc + 1);
         for (DWORD i = 0; i < (reloc->SizeOfBlock - sizeof(*reloc)) / sizeof(WORD); ++i)
-            if ((entries[i] >> 12) == IMAGE_REL_BASED_HIGHLOW)
-                *reinterpret_cast<DWORD*>(base + reloc->VirtualAddress + (entries[i] & 0xFFF)) += delta;
+            if ((entries[i] >> 12) == kNativeRelocation)
+                *reinterpret_cast<RelocatedWord*>(base + reloc->VirtualAddress + (entries[i] & 0xFFF)) += delta;
         block += reloc->SizeOfBlock;
     }
 
@@ -84,21 +95,21 @@ std::string RelocateAndBind(HMODULE module)
         HMODULE dll = LoadLibraryA(dllName);
         if (!dll || !desc->OriginalFirstThunk)
             return std::string(dllName) + " does not load or has no import name table";
-        const IMAGE_THUNK_DATA32* names =
-            reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + desc->OriginalFirstThunk);
-        IMAGE_THUNK_DATA32* addresses = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + desc->FirstThunk);
+        const IMAGE_THUNK_DATA* names =
+            reinterpret_cast<const IMAGE_THUNK_DATA*>(base + desc->OriginalFirstThunk);
+        IMAGE_THUNK_DATA* addresses = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++addresses)
         {
             if (addresses->u1.Function != names->u1.AddressOfData)
                 continue;   // bound by the loader
-            const char* name = IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal)
-                ? MAKEINTRESOURCEA(IMAGE_ORDINAL32(names->u1.Ordinal))
+            const char* name = IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)
+                ? MAKEINTRESOURCEA(IMAGE_ORDINAL(names->u1.Ordinal))
                 : reinterpret_cast<const char*>(
                       reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name);
             FARPROC function = GetProcAddress(dll, name);
             if (!function)
                 return std::string(dllName) + ": an import is missing";
-            addresses->u1.Function = DWORD(reinterpret_cast<ULONG_PTR>(function));
+            addresses->u1.Function = reinterpret_cast<ULONG_PTR>(function);
         }
     }
     return "";

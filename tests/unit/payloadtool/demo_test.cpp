@@ -57,23 +57,32 @@ public:
 };
 
 // Sets ProgramsPath (removed when null) and removes CANCELED, the bootstrapper's hand-off.
+// The 32-bit view, where the demo keeps the hand-off values in either flavour.
 void SetProgramsPath(const std::string* path)
 {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPivoraKey, 0, NULL, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                        NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
     if (path)
-        RegSetKeyValueA(HKEY_LOCAL_MACHINE, kPivoraKey, "ProgramsPath", REG_SZ, path->c_str(),
-                        static_cast<DWORD>(path->size() + 1));
+        RegSetValueExA(key, "ProgramsPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path->c_str()),
+                       static_cast<DWORD>(path->size() + 1));
     else
-        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kPivoraKey, "ProgramsPath");
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kPivoraKey, "CANCELED");
+        RegDeleteValueA(key, "ProgramsPath");
+    RegDeleteValueA(key, "CANCELED");
+    RegCloseKey(key);
 }
 
 // CANCELED as "type value", or "none".
 std::string ReadCanceled()
 {
     DWORD type = 0, value = 0, size = sizeof(value);
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kPivoraKey, "CANCELED", RRF_RT_ANY, &type, &value, &size) != ERROR_SUCCESS)
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPivoraKey, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
         return "none";
-    return std::to_string(type) + " " + std::to_string(value);
+    LONG rc = RegQueryValueExA(key, "CANCELED", NULL, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? std::to_string(type) + " " + std::to_string(value) : "none";
 }
 } // namespace
 

@@ -7,17 +7,29 @@ namespace {
 
 const char kKey[] = "Software\\Halvoro\\PivoraRegistryTest";
 
+// The values belong in the 32-bit view of the registry, whichever flavour of the program runs.
+void DeleteTestKey()
+{
+    HKEY parent;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Halvoro", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                      &parent) == ERROR_SUCCESS)
+    {
+        RegDeleteTreeA(parent, "PivoraRegistryTest");
+        RegCloseKey(parent);
+    }
+}
+
 class RegistryTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey); }
-    void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey); }
+    void SetUp() override { DeleteTestKey(); }
+    void TearDown() override { DeleteTestKey(); }
 
     void SetRaw(const char* name, DWORD type, const void* data, DWORD size)
     {
         HKEY key;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0,
-                                                 KEY_WRITE, NULL, &key, NULL));
+                                                 KEY_WRITE | KEY_WOW64_32KEY, NULL, &key, NULL));
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type,
                                                 static_cast<const BYTE*>(data), size));
         RegCloseKey(key);
@@ -54,10 +66,12 @@ TEST_F(RegistryTest, WritesCreateTheKeyAndReadBack)
     EXPECT_EQ(1, RegReadDword(HKEY_LOCAL_MACHINE, kKey, "CANCELED", &value, 7));
     EXPECT_EQ(0x12345678u, value);
 
-    // The string is stored as REG_SZ with its terminator.
+    // The string is stored as REG_SZ with its terminator, in the 32-bit view and only there.
     DWORD type = 0, size = 0;
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | KEY_WOW64_64KEY, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | KEY_WOW64_32KEY, &key));
     RegQueryValueExA(key, "ProgramsPath", NULL, &type, NULL, &size);
     RegCloseKey(key);
     EXPECT_EQ((DWORD)REG_SZ, type);

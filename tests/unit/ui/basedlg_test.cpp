@@ -215,7 +215,7 @@ TEST(BaseDialog, ToolTipControlAndItsTools)
     {
         char text[1024] = "";
         TTTOOLINFOA tool = {};
-        tool.cbSize = 44;
+        tool.cbSize = sizeof(void*) == 4 ? 44 : 64;   // without lpReserved, as the dialog adds it
         tool.hwnd = hwnd;
         tool.uId = (UINT_PTR)GetDlgItem(hwnd, expected.id);
         tool.lpszText = text;

@@ -18,20 +18,18 @@ cmake --build build -j"$(nproc)" --target PivoraSetup walkthrough
 echo "built: $(pwd)/build/PivoraSetup.exe (32-bit, the one that ships)"
 if [ "$want_x86" = yes ]; then
   dir=build
-  echo "run.sh: running the 32-bit program ($x86_why)"
+  why="the 32-bit program, as it ships ($x86_why)"
 else
   dir=build-x64
   mkdir -p build-x64
   tools/configure.sh --x64 build-x64
   cmake --build build-x64 -j"$(nproc)" --target PivoraSetup walkthrough
-  echo "built: $(pwd)/build-x64/PivoraSetup.exe (64-bit flavour)"
-  if [ -n "${PIVORA_ARCH:-}" ]; then
-    echo "run.sh: running the 64-bit flavour (PIVORA_ARCH=x64)"
-  else
-    echo "run.sh: running the 64-bit flavour: $x86_why"
-  fi
+  echo "built: $(pwd)/build-x64/PivoraSetup.exe (64-bit flavour of the same sources)"
+  why="the 64-bit flavour: $x86_why"
+  [ -n "${PIVORA_ARCH:-}" ] && why="the 64-bit flavour, as PIVORA_ARCH=x64 asks"
 fi
 [ "${1:-}" = build ] && exit 0
+echo "run.sh: running $why"
 
 if [ -n "${DISPLAY:-}" ]; then
   PIVORA_USE_DISPLAY=1 tests/with-wine.sh "$dir" wine "$dir/PivoraSetup.exe"

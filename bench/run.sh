@@ -6,21 +6,29 @@
 # which is how the extraction copies by design). Outputs are deleted before every timed run,
 # the page cache is warm, every figure is the median of five runs.
 # The last three lines are unpack_vs_cp=, extract_vs_dd1k= and private_growth_kib=.
+# It measures the 32-bit flavour where this machine can run it, else the 64-bit one (build-bench-x64);
+# PIVORA_ARCH=x86 or x64 chooses.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build-bench"
 reps=5
 
 if [ "${1:-}" != --measure ]; then
   "$root/tools/install-deps.sh"
+  source "$root/tools/flavours.sh"
+  if [ "$want_x86" = yes ]; then
+    export PIVORA_BENCH_FLAVOUR="32-bit" build="$root/build-bench" toolchain=mingw-i686
+  else
+    export PIVORA_BENCH_FLAVOUR="64-bit" build="$root/build-bench-x64" toolchain=mingw-x86_64
+  fi
   mkdir -p "$build"
-  cmake -S "$root/bench" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  cmake -S "$root/bench" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" \
         -DCMAKE_BUILD_TYPE=Release >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
   cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 || { tail -40 "$build/build.log"; exit 1; }
   exec "$root/tests/with-wine.sh" "$build" "$0" --measure
 fi
 
 # --- Inside the Wine session of tests/with-wine.sh -----------------------------------------
+build=$PIVORA_BUILD_DIR
 run="$build/run"
 rm -rf "$run"
 mkdir -p "$run"
@@ -78,6 +86,7 @@ bare_median=$(list "${bare_ms[@]}" | median)
 peak4=$(field private_peak_kib "$run/bench4.txt")
 size=$(stat -c %s "$src")
 
+echo "flavour: $PIVORA_BENCH_FLAVOUR program under Wine"
 echo "payload: $(ls "$build/payload64" | wc -l) files, archive of $size bytes; medians of $reps runs (ms)"
 printf '  %-26s %8.1f   (%s)\n' "UnpackResource" "$unpack" "$(list "${unpack_ms[@]}")"
 printf '  %-26s %8.1f   (%s)\n' "cp of the archive" "$cp_median" "$(list "${cp_ms[@]}")"

@@ -67,11 +67,11 @@ fi
 
 echo
 if [ "$x86_runs" = yes ]; then
-  echo "test.sh: 32-bit code runs here ($x86_why); ran: $(IFS=';'; echo "${ran[*]}")"
+  echo "test.sh: 32-bit code runs here ($x86_why); ran: $(printf '%s; ' "${ran[@]}" | sed 's/; $//')"
 elif [ "$files_x86" = yes ]; then
-  echo "test.sh: 32-bit code cannot run here ($x86_why): the 32-bit PivoraSetup.exe was checked as a file only; ran: $(IFS=';'; echo "${ran[*]}")"
+  echo "test.sh: 32-bit code cannot run here ($x86_why): the 32-bit PivoraSetup.exe was checked as a file only; ran: $(printf '%s; ' "${ran[@]}" | sed 's/; $//')"
 else
-  echo "test.sh: 32-bit code cannot run here ($x86_why); ran: $(IFS=';'; echo "${ran[*]}")"
+  echo "test.sh: 32-bit code cannot run here ($x86_why); ran: $(printf '%s; ' "${ran[@]}" | sed 's/; $//')"
 fi
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -32,14 +32,14 @@ fi
 echo "run.sh: running $why"
 
 if [ -n "${DISPLAY:-}" ]; then
-  PIVORA_USE_DISPLAY=1 tests/with-wine.sh "$dir" wine "$dir/PivoraSetup.exe"
+  PIVORA_USE_DISPLAY=1 tools/with-wine.sh "$dir" wine "$dir/PivoraSetup.exe"
   exit 0
 fi
 
 # No display: a walkthrough under Xvfb that answers every window with its default and keeps a
 # screenshot of each, in order.
 rm -rf "$dir/walkthrough"
-tests/with-wine.sh "$dir" bash -c '
+tools/with-wine.sh "$dir" bash -c '
   dir=$1
   wine "$dir/walkthrough.exe" "$dir/PivoraSetup.exe" "$(winepath -w "$dir/walkthrough")" >"$dir/walkthrough.log" 2>&1
   rc=$?

@@ -51,7 +51,7 @@ suite() {   # <name> <log> <command...>
 
 if [ "$want_x86" = yes ]; then
   cmake --build build -j"$(nproc)"
-  suite "32-bit" build/ctest.log tests/with-wine.sh build ctest --test-dir build --output-on-failure --timeout 900
+  suite "32-bit" build/ctest.log tools/with-wine.sh build ctest --test-dir build --output-on-failure --timeout 900
 elif [ "$files_x86" = yes ]; then
   cmake --build build -j"$(nproc)" --target PivoraSetup payloadtool
   suite "32-bit file checks" build/ctest.log \
@@ -62,7 +62,7 @@ if [ "$want_x64" = yes ]; then
   tools/configure.sh --x64 build-x64 -DPIVORA_BUILD_TESTS=ON
   cmake --build build-x64 -j"$(nproc)"
   suite "64-bit" build-x64/ctest.log \
-    tests/with-wine.sh build-x64 ctest --test-dir build-x64 --output-on-failure --timeout 900
+    tools/with-wine.sh build-x64 ctest --test-dir build-x64 --output-on-failure --timeout 900
 fi
 
 echo

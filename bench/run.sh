@@ -24,10 +24,10 @@ if [ "${1:-}" != --measure ]; then
   cmake -S "$root/bench" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" \
         -DCMAKE_BUILD_TYPE=Release >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
   cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 || { tail -40 "$build/build.log"; exit 1; }
-  exec "$root/tests/with-wine.sh" "$build" "$0" --measure
+  exec "$root/tools/with-wine.sh" "$build" "$0" --measure
 fi
 
-# --- Inside the Wine session of tests/with-wine.sh -----------------------------------------
+# --- Inside the Wine session of tools/with-wine.sh -----------------------------------------
 build=$PIVORA_BUILD_DIR
 run="$build/run"
 rm -rf "$run"

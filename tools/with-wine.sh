@@ -3,7 +3,7 @@
 # the build folder (ANSI code page 932), one Xvfb display and one wineserver for the whole run,
 # a small tmpfs mapped as drive T: for the low-space cases and a read-only one as R:. Everything started here is
 # stopped again when the command ends.
-#   tests/with-wine.sh <build dir> <command...>
+#   tools/with-wine.sh <build dir> <command...>
 set -u
 build=$(cd "$1" && pwd); shift
 

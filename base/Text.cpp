@@ -153,7 +153,9 @@ HRESULT CStorage::SetBytes(LONGLONG count, const void* source)
 
 HRESULT CStorage::WriteAt(LONGLONG offset, LONGLONG count, const void* source)
 {
-    if (!source || offset < 0 || count < 0)
+    // The end of the write must be a number: a sum past the largest size would wrap to a
+    // negative size, which the held block "holds", and the copy would land outside it.
+    if (!source || offset < 0 || count < 0 || count > MAXLONGLONG - offset)
         return E_INVALIDARG;
     HRESULT hr = Resize(offset + count, false, true);
     if (hr >= 0)

@@ -40,6 +40,12 @@ HRESULT HResultFromLastError()
     return FoldWin32Error((LONG)GetLastError());
 }
 
+HRESULT HResultFromFailure()
+{
+    HRESULT hr = HResultFromLastError();
+    return FAILED(hr) ? hr : E_FAIL;
+}
+
 bool IsLeadByte(unsigned char c)
 {
     return c >= 0x80 && IsDBCSLeadByte(c);

@@ -16,6 +16,9 @@ int GetModuleDirectory(char* buffer, int size);
 HRESULT FoldWin32Error(LONG error);
 // FoldWin32Error of the calling thread's last error.
 HRESULT HResultFromLastError();
+// The result of a call that failed: the folded last error, or E_FAIL when the call left no
+// error behind. A failure must never read as success.
+HRESULT HResultFromFailure();
 
 // True when lead and trail form one double-byte character of the ANSI code page: lead is a
 // lead byte and trail a valid trail byte (code page 932: 0x40-0x7E and 0x80-0xFC).

@@ -90,12 +90,11 @@ HRESULT CFileObject::WriteFormatted(const char* format, ...)
         return HR_NOT_OPEN;
     if (!format)
         return E_INVALIDARG;
-    char szBuffer[1025];
+    char szBuffer[kFormatLimit + 1];
     va_list args;
     va_start(args, format);
-    wvsprintfA(szBuffer, format, args);
+    FormatLimited(szBuffer, format, args);
     va_end(args);
-    szBuffer[1023] = '\0';
     return WriteText(szBuffer);
 }
 

@@ -7,9 +7,9 @@
 #include "base/NodeList.h"
 
 // Result of SendRequest when the time-out passed before the thread handed over a result.
-#define HR_SEND_TIMEOUT ((HRESULT)0x8004022E)
+const HRESULT HR_SEND_TIMEOUT = (HRESULT)0x8004022E;
 // Exit code of a thread that did not end within the bound of Stop.
-#define THREAD_TERMINATED_EXIT_CODE 0xDEADBEEF
+const DWORD THREAD_TERMINATED_EXIT_CODE = 0xDEADBEEF;
 
 class CLock
 {

@@ -33,7 +33,7 @@ HRESULT CFileObject::Open(const char* name, DWORD disposition, DWORD access, DWO
     m_strName.Assign(name, -1);
     m_hFile = CreateFileA(name, access, shareMode, security, disposition, flags, NULL);
     if (m_hFile == INVALID_HANDLE_VALUE)
-        return HResultFromLastError();
+        return HResultFromFailure();
     return S_OK;
 }
 
@@ -42,7 +42,7 @@ HRESULT CFileObject::Close()
     if (!IsOpen())
         return HR_NOT_OPEN;
     if (!CloseHandle(m_hFile))
-        return HResultFromLastError();
+        return HResultFromFailure();
     m_hFile = INVALID_HANDLE_VALUE;
     return S_OK;
 }
@@ -52,7 +52,7 @@ HRESULT CFileObject::Read(void* buffer, DWORD count, DWORD* read, LPOVERLAPPED o
     if (!IsOpen())
         return HR_NOT_OPEN;
     if (!ReadFile(m_hFile, buffer, count, &m_dwRead, overlapped))
-        return HResultFromLastError();
+        return HResultFromFailure();
     // The caller's count is kept in step at the end of the file too, so that it never holds a
     // stale number.
     if (read)
@@ -67,7 +67,7 @@ HRESULT CFileObject::Write(const void* buffer, DWORD count, DWORD* written, LPOV
     if (!IsOpen())
         return HR_NOT_OPEN;
     if (!WriteFile(m_hFile, buffer, count, &m_dwWritten, overlapped))
-        return HResultFromLastError();
+        return HResultFromFailure();
     if (written)
         *written = m_dwWritten;
     return S_OK;
@@ -80,7 +80,7 @@ HRESULT CFileObject::WriteText(const char* text)
     if (!text)
         text = "";
     if (!WriteFile(m_hFile, text, (DWORD)strlen(text), &m_dwWritten, NULL))
-        return HResultFromLastError();
+        return HResultFromFailure();
     return S_OK;
 }
 
@@ -90,12 +90,11 @@ HRESULT CFileObject::WriteFormatted(const char* format, ...)
         return HR_NOT_OPEN;
     if (!format)
         return E_INVALIDARG;
-    char szBuffer[1025];
+    char szBuffer[kFormatLimit + 1];
     va_list args;
     va_start(args, format);
-    wvsprintfA(szBuffer, format, args);
+    FormatLimited(szBuffer, format, args);
     va_end(args);
-    szBuffer[1023] = '\0';
     return WriteText(szBuffer);
 }
 
@@ -108,7 +107,7 @@ HRESULT CFileObject::Seek(LONGLONG distance, LONGLONG* newPosition, DWORD moveMe
     liDistance.QuadPart = distance;
     liPosition.QuadPart = 0;
     if (!SetFilePointerEx(m_hFile, liDistance, &liPosition, moveMethod))
-        return HResultFromLastError();
+        return HResultFromFailure();
     if (newPosition)
         *newPosition = liPosition.QuadPart;
     return S_OK;
@@ -131,7 +130,7 @@ HRESULT CFileObject::ReadLine(char* buffer, DWORD size, DWORD* count)
         DWORD dwGot = 0;
         if (!ReadFile(m_hFile, &c, 1, &dwGot, NULL))
         {
-            hr = HResultFromLastError();
+            hr = HResultFromFailure();
             break;
         }
         if (dwGot == 0)

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include "base/Text.h"
 
-#define HR_END_OF_FILE ((HRESULT)0x80070026)
+const HRESULT HR_END_OF_FILE = (HRESULT)0x80070026;
 
 class CFileObject
 {

@@ -1,5 +1,5 @@
 // Process-wide helpers: the module instance, the module directory, the fold of a Win32 error
-// into a result code, the double-byte test of the ANSI code page, and the message box.
+// into a result code, and the functions of system DLLs.
 #pragma once
 #include <windows.h>
 
@@ -16,22 +16,19 @@ int GetModuleDirectory(char* buffer, int size);
 HRESULT FoldWin32Error(LONG error);
 // FoldWin32Error of the calling thread's last error.
 HRESULT HResultFromLastError();
-
-// True when lead and trail form one double-byte character of the ANSI code page: lead is a
-// lead byte and trail a valid trail byte (code page 932: 0x40-0x7E and 0x80-0xFC).
-bool IsDoubleBytePair(unsigned char lead, unsigned char trail);
-// True when text[index] is the second byte of a double-byte character, scanning from the start.
-bool IsTrailByteAt(const char* text, int index);
-// True when c is a lead byte of the ANSI code page (whatever follows it).
-bool IsLeadByte(unsigned char c);
-
-// The message box of the run: text id from the string table, caption string 108, no icon
-// unless type asks for one, owner as given (null for every message but the destination
-// dialog's). Returns what MessageBoxA returns.
-int ShowMessage(UINT textId, UINT type, HWND owner = NULL);
+// The result of a call that failed: the folded last error, or E_FAIL when the call left no
+// error behind. A failure must never read as success.
+HRESULT HResultFromFailure();
 
 // Loads a DLL of the system directory by its full path, never through the search order (a DLL
 // planted beside the program must not be taken). Null when it cannot be loaded.
 HMODULE LoadSystemLibrary(const char* name);
 // The address of a function of such a DLL, loading it on first use; null when either is missing.
 FARPROC GetSystemProcAddress(const char* dllName, const char* procName);
+// GetSystemProcAddress as a pointer of the function's own type.
+template <typename Function>
+Function GetSystemFunction(const char* dllName, const char* procName)
+{
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetSystemProcAddress(dllName, procName)));
+}

@@ -1,5 +1,5 @@
 #include "base/Text.h"
-#include "base/Module.h"
+#include "base/CodePage.h"
 #include <new>
 #include <stdarg.h>
 #include <string.h>
@@ -153,7 +153,9 @@ HRESULT CStorage::SetBytes(LONGLONG count, const void* source)
 
 HRESULT CStorage::WriteAt(LONGLONG offset, LONGLONG count, const void* source)
 {
-    if (!source || offset < 0 || count < 0)
+    // The end of the write must be a number: a sum past the largest size would wrap to a
+    // negative size, which the held block "holds", and the copy would land outside it.
+    if (!source || offset < 0 || count < 0 || count > MAXLONGLONG - offset)
         return E_INVALIDARG;
     HRESULT hr = Resize(offset + count, false, true);
     if (hr >= 0)
@@ -183,7 +185,6 @@ HRESULT CStorage::Reset()
 
 static const LONGLONG kTextGrowBy = 256;
 static const LONG kTextAlign = 4;
-static const int kFormatLimit = 1024;       // wvsprintfA writes at most this, terminator included
 static const int kTokenLimit = 1024;
 // A field is cut once 1,024 bytes are in the buffer; the unit that crosses that mark may be a
 // double-byte character started at byte 1,023, so the buffer needs 1,025 bytes plus the NUL.
@@ -412,15 +413,28 @@ char* CText::Format(const char* format, ...)
     char szBuffer[kFormatLimit + 1];
     va_list args;
     va_start(args, format);
-    wvsprintfA(szBuffer, format, args);
+    FormatLimited(szBuffer, format, args);
     va_end(args);
-    szBuffer[kFormatLimit - 1] = '\0';
 
     if (ResizeText((LONGLONG)strlen(format) + kFormatLimit + 1, false) < 0)
         return NULL;
     char* pText = GetText();
     memcpy(pText, szBuffer, strlen(szBuffer) + 1);
     return pText;
+}
+
+void FormatLimited(char* buffer, const char* format, va_list args)
+{
+    wvsprintfA(buffer, format, args);
+    buffer[kFormatLimit - 1] = '\0';
+}
+
+bool CText::AppendWhole(const char* text)
+{
+    const int before = GetLength();
+    const int length = text ? (int)strlen(text) : 0;
+    Append(text, -1);
+    return GetText() && GetLength() == before + length;
 }
 
 char* CText::LoadResourceText(HINSTANCE module, UINT id)

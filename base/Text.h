@@ -3,6 +3,7 @@
 // which every operation treats as the empty text.
 #pragma once
 #include <windows.h>
+#include <stdarg.h>
 
 class CStorage
 {
@@ -50,6 +51,9 @@ public:
     char* Assign(const char* text, int length = -1);
     CText& Assign(const CText& other);
     char* Append(const char* text, int length = -1);
+    // Appends the whole of text; false when the text could not grow to hold all of it (it is
+    // then left as Append leaves it).
+    bool AppendWhole(const char* text);
     char* Format(const char* format, ...);
     char* LoadResourceText(HINSTANCE module, UINT id);
     char* ScratchCopy();
@@ -65,6 +69,12 @@ public:
 private:
     HRESULT ResizeText(LONGLONG size, bool keep);
 };
+
+// The platform formatter writes at most this many bytes, the terminator included.
+const int kFormatLimit = 1024;
+// Formats with wvsprintfA into buffer, which holds kFormatLimit + 1 bytes: at most 1,023 bytes
+// and the terminator, whatever the formatter made of a longer output.
+void FormatLimited(char* buffer, const char* format, va_list args);
 
 // Drive and directory of path, without the trailing backslash when the directory part is
 // longer than one byte.

@@ -95,6 +95,18 @@ printf '  %-26s %8.1f   (%s)\n' "dd bs=1K of the archive" "$dd_median" "$(list "
 printf '  %-26s %8.1f   (%s)\n' "Win32 1K loop, for scale" "$bare_median" "$(list "${bare_ms[@]}")"
 echo "private memory (PrivateUsage; Wine reports 0 there, so PagefileUsage), peak while unpacking"
 echo "and extracting: 4 MiB payload $peak4 KiB, 64 MiB payload $peak64 KiB"
+# The stub: the shipped 32-bit program (build/, made by ./run.sh) less its payload resources 203
+# and 207, which is what every user downloads besides the payload.
+if [ -f "$root/build/PivoraSetup.exe" ]; then
+  /usr/bin/python3 - "$root/build/PivoraSetup.exe" <<'EOF'
+import os, sys, pefile
+pe = pefile.PE(sys.argv[1])
+payload = sum(lang.data.struct.Size for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries if kind.id == 1001
+              for res in kind.directory.entries if res.id in (203, 207) for lang in res.directory.entries)
+stub = os.path.getsize(sys.argv[1]) - payload
+print("stub (build/PivoraSetup.exe less resources 203 and 207): %d bytes, %.1f KiB" % (stub, stub / 1024))
+EOF
+fi
 rm -rf "$run"
 awk -v u="$unpack" -v c="$cp_median" 'BEGIN { printf "unpack_vs_cp=%.2f\n", u / c }'
 awk -v e="$extract" -v d="$dd_median" 'BEGIN { printf "extract_vs_dd1k=%.2f\n", e / d }'

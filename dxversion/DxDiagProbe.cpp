@@ -1,5 +1,5 @@
 #include "dxversion/DxProbe.h"
-#include "base/Module.h"
+#include "base/CodePage.h"
 #include <ole2.h>
 #include <oleauto.h>
 #include <dxdiag.h>

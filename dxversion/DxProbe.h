@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#define DX_LETTER_NONE ' '
+const char DX_LETTER_NONE = ' ';
 
 // Asks the DirectX diagnostics provider. S_OK only when major, minor and letter were all read;
 // values read before a failure are stored all the same.

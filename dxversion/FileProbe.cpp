@@ -1,11 +1,13 @@
 #include "dxversion/DxProbe.h"
 #include "dxversion/VersionApi.h"
 
-#define VER64(a, b, c, d) \
-    ((ULONGLONG(a) << 48) | (ULONGLONG(b) << 32) | (ULONGLONG(c) << 16) | ULONGLONG(d))
-
 namespace
 {
+// A file version a.b.c.d as one number that compares like the version.
+constexpr ULONGLONG Ver64(ULONGLONG a, ULONGLONG b, ULONGLONG c, ULONGLONG d)
+{
+    return (a << 48) | (b << 32) | (c << 16) | d;
+}
 
 enum DxFile
 {
@@ -46,21 +48,21 @@ struct DxRow
 // Each DirectX release left a component of a known version behind; a later row that holds
 // overrides an earlier one.
 const DxRow kDxRows[] = {
-    {kDdraw, kAtLeast, VER64(4, 2, 0, 95), 0, 1, 0, DX_LETTER_NONE},
-    {kDdraw, kAtLeast, VER64(4, 3, 0, 1096), 0, 2, 0, DX_LETTER_NONE},
-    {kDdraw, kAtLeast, VER64(4, 4, 0, 68), 0, 3, 0, DX_LETTER_NONE},
-    {kD3drg8x, kAtLeast, VER64(4, 4, 0, 70), 0, 3, 0, 'a'},
-    {kDdraw, kAtLeast, VER64(4, 5, 0, 155), 0, 5, 0, DX_LETTER_NONE},
-    {kDdraw, kAtLeast, VER64(4, 6, 0, 318), 0, 6, 0, DX_LETTER_NONE},
-    {kDdraw, kAtLeast, VER64(4, 6, 0, 436), 0, 6, 1, DX_LETTER_NONE},
-    {kDplayx, kAtLeast, VER64(4, 6, 3, 518), 0, 6, 1, 'a'},
-    {kDdraw, kAtLeast, VER64(4, 7, 0, 700), 0, 7, 0, DX_LETTER_NONE},
-    {kDinput, kAtLeast, VER64(4, 7, 0, 716), 0, 7, 0, 'a'},
-    {kDdraw, kAtLeast4Or5, VER64(4, 8, 0, 400), VER64(5, 1, 2258, 400), 8, 0, DX_LETTER_NONE},
-    {kD3d8, kAtLeast4Or5, VER64(4, 8, 1, 881), VER64(5, 1, 2600, 881), 8, 1, DX_LETTER_NONE},
-    {kD3d8, kAtLeast4Or5, VER64(4, 8, 1, 901), VER64(5, 1, 2600, 901), 8, 1, 'a'},
-    {kMpg2splt, kAtLeast, VER64(6, 3, 1, 885), 0, 8, 1, 'b'},
-    {kDpnet, kAtLeast4Or5, VER64(4, 9, 0, 134), VER64(5, 2, 3677, 134), 8, 2, DX_LETTER_NONE},
+    {kDdraw, kAtLeast, Ver64(4, 2, 0, 95), 0, 1, 0, DX_LETTER_NONE},
+    {kDdraw, kAtLeast, Ver64(4, 3, 0, 1096), 0, 2, 0, DX_LETTER_NONE},
+    {kDdraw, kAtLeast, Ver64(4, 4, 0, 68), 0, 3, 0, DX_LETTER_NONE},
+    {kD3drg8x, kAtLeast, Ver64(4, 4, 0, 70), 0, 3, 0, 'a'},
+    {kDdraw, kAtLeast, Ver64(4, 5, 0, 155), 0, 5, 0, DX_LETTER_NONE},
+    {kDdraw, kAtLeast, Ver64(4, 6, 0, 318), 0, 6, 0, DX_LETTER_NONE},
+    {kDdraw, kAtLeast, Ver64(4, 6, 0, 436), 0, 6, 1, DX_LETTER_NONE},
+    {kDplayx, kAtLeast, Ver64(4, 6, 3, 518), 0, 6, 1, 'a'},
+    {kDdraw, kAtLeast, Ver64(4, 7, 0, 700), 0, 7, 0, DX_LETTER_NONE},
+    {kDinput, kAtLeast, Ver64(4, 7, 0, 716), 0, 7, 0, 'a'},
+    {kDdraw, kAtLeast4Or5, Ver64(4, 8, 0, 400), Ver64(5, 1, 2258, 400), 8, 0, DX_LETTER_NONE},
+    {kD3d8, kAtLeast4Or5, Ver64(4, 8, 1, 881), Ver64(5, 1, 2600, 881), 8, 1, DX_LETTER_NONE},
+    {kD3d8, kAtLeast4Or5, Ver64(4, 8, 1, 901), Ver64(5, 1, 2600, 901), 8, 1, 'a'},
+    {kMpg2splt, kAtLeast, Ver64(6, 3, 1, 885), 0, 8, 1, 'b'},
+    {kDpnet, kAtLeast4Or5, Ver64(4, 9, 0, 134), Ver64(5, 2, 3677, 134), 8, 2, DX_LETTER_NONE},
     {kD3d9, kReadable, 0, 0, 9, 0, DX_LETTER_NONE},
 };
 

@@ -11,25 +11,17 @@ const VersionApi* GetVersionApi()
     if (InterlockedCompareExchange(&g_nVersionApiReady, 0, 0))
         return &g_VersionApi;
 
-    // Two threads may both get here; the module is then counted twice and both write the
-    // same addresses, which is harmless.
-    HMODULE module = LoadSystemLibrary("version.dll");
-    if (!module)
+    // Two threads may both get here; they then write the same addresses, which is harmless.
+    VersionApi api;
+    api.pfnGetFileVersionInfoSizeA = GetSystemFunction<decltype(api.pfnGetFileVersionInfoSizeA)>(
+        "version.dll", "GetFileVersionInfoSizeA");
+    api.pfnGetFileVersionInfoA = GetSystemFunction<decltype(api.pfnGetFileVersionInfoA)>(
+        "version.dll", "GetFileVersionInfoA");
+    api.pfnVerQueryValueA = GetSystemFunction<decltype(api.pfnVerQueryValueA)>(
+        "version.dll", "VerQueryValueA");
+    if (!api.pfnGetFileVersionInfoSizeA || !api.pfnGetFileVersionInfoA || !api.pfnVerQueryValueA)
         return NULL;
-    FARPROC size = GetProcAddress(module, "GetFileVersionInfoSizeA");
-    FARPROC info = GetProcAddress(module, "GetFileVersionInfoA");
-    FARPROC query = GetProcAddress(module, "VerQueryValueA");
-    if (!size || !info || !query)
-    {
-        FreeLibrary(module);
-        return NULL;
-    }
-    g_VersionApi.pfnGetFileVersionInfoSizeA =
-        reinterpret_cast<DWORD(WINAPI*)(LPCSTR, LPDWORD)>(reinterpret_cast<void*>(size));
-    g_VersionApi.pfnGetFileVersionInfoA =
-        reinterpret_cast<BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID)>(reinterpret_cast<void*>(info));
-    g_VersionApi.pfnVerQueryValueA =
-        reinterpret_cast<BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT)>(reinterpret_cast<void*>(query));
+    g_VersionApi = api;
     InterlockedExchange(&g_nVersionApiReady, 1);
     return &g_VersionApi;
 }

@@ -1,4 +1,5 @@
 #include "payload/Archive.h"
+#include "base/CodePage.h"
 #include "base/FileObject.h"
 #include "base/Module.h"
 #include "payload/OutputFile.h"
@@ -143,10 +144,7 @@ HRESULT ExtractEntries(CFileObject& archive, const char* destinationFolder, LONG
         if (!path.Assign(destinationFolder))
             return E_OUTOFMEMORY;
         path.AddBackslash();
-        // Append keeps the text as it was when it cannot grow.
-        const int before = path.GetLength();
-        path.Append(name);
-        if (path.GetLength() != before + lstrlenA(name))
+        if (!path.AppendWhole(name))
             return E_OUTOFMEMORY;
 
         CFileObject output;

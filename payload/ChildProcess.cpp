@@ -36,8 +36,7 @@ DWORD MilliSeconds()
 // workDir + name; false when the text could not be had whole.
 bool JoinPath(CText& path, const char* workDir, const char* name)
 {
-    return path.Format("%s%s", workDir, name) &&
-           path.GetLength() == lstrlenA(workDir) + lstrlenA(name);
+    return path.Assign(workDir) && path.AppendWhole(name);
 }
 
 bool StartProcess(const char* applicationName, char* commandLine, PROCESS_INFORMATION* process)

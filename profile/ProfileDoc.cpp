@@ -1,5 +1,6 @@
 #include "profile/ProfileDoc.h"
 #include "base/FileObject.h"
+#include "base/CodePage.h"
 #include "base/Module.h"
 #include <shlobj.h>
 #include <stdlib.h>
@@ -64,11 +65,9 @@ HRESULT ResolveProfilePath(const char* name, int folderType, CText* path)
         !GetProfileFolder(folderType, folder) || folder[0] == '\0')
         return path->Assign(name) ? S_OK : E_OUTOFMEMORY;
 
-    int expected = lstrlenA(folder) + lstrlenA(name);
-    if (!path->Assign(folder) || !path->AddBackslash())
+    if (!path->Assign(folder) || !path->AddBackslash() || !path->AppendWhole(name))
         return E_OUTOFMEMORY;
-    path->Append(name);
-    return path->GetLength() >= expected ? S_OK : E_OUTOFMEMORY;
+    return S_OK;
 }
 
 bool IsSectionHeader(const char* line, int length)

@@ -6,6 +6,7 @@
 #include "resources/resource.h"
 #include "system/Registry.h"
 #include "ui/DestinationDlg.h"
+#include "ui/Message.h"
 #include "ui/WaitDlg.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #include "setup/Options.h"
-#include "base/Module.h"
+#include "base/CodePage.h"
 
 CSetupOptions::CSetupOptions(const char* commandLine)
     : m_CommandLine(commandLine),

@@ -11,7 +11,8 @@
 #include "setup/RunState.h"
 #include "system/Registry.h"
 #include "system/Restart.h"
-#include "ui/DestinationDlg.h"
+#include "ui/Folder.h"
+#include "ui/Message.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 // Free space the temporary folder must offer: 200 MiB.
-#define TEMP_SPACE_NEEDED 0xC800000ULL
+const ULONGLONG TEMP_SPACE_NEEDED = 0xC800000;
 
 int RunSetup(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
 

@@ -5,14 +5,14 @@
 #include "base/Text.h"
 
 // Keys and values of the hand-off with the inner installer and the setup manager.
-#define PIVORA_KEY          "Software\\Halvoro\\PIVORA"
-#define PIVORA_KEY_LOWER    "Software\\Halvoro\\pivora"
-#define SETUPMGR_KEY        "Software\\Halvoro\\SetupMgr"
-#define VALUE_REQUIREREBOOT "RequireReboot"
-#define VALUE_CANCELED      "CANCELED"
-#define VALUE_PROGRAMSPATH  "ProgramsPath"
-#define VALUE_PATH          "Path"
-#define VALUE_ABORT         "Abort"
+const char PIVORA_KEY[] = "Software\\Halvoro\\PIVORA";
+const char PIVORA_KEY_LOWER[] = "Software\\Halvoro\\pivora";
+const char SETUPMGR_KEY[] = "Software\\Halvoro\\SetupMgr";
+const char VALUE_REQUIREREBOOT[] = "RequireReboot";
+const char VALUE_CANCELED[] = "CANCELED";
+const char VALUE_PROGRAMSPATH[] = "ProgramsPath";
+const char VALUE_PATH[] = "Path";
+const char VALUE_ABORT[] = "Abort";
 
 // The inner installer and the setup managers that share these values are 32-bit programs, so
 // the values live in the 32-bit view of the registry. A 32-bit build sees that view anyway and
@@ -20,7 +20,7 @@
 const REGSAM kRegistryView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : 0;
 
 // Size of the buffer that RegReadString fills: a value of up to 254 characters and its NUL.
-#define REG_STRING_BUFFER 256
+const int REG_STRING_BUFFER = 256;
 
 // Reads a string into buffer (at least REG_STRING_BUFFER bytes); a missing value, or one that
 // does not fit with its terminator, yields the default. The result is always terminated.

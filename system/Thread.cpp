@@ -98,7 +98,8 @@ HRESULT CThread::Start(bool wait)
         m_hThread = NULL;
     }
     // A thread that an earlier Stop let go still uses the events; the new one must not share them.
-    WaitAndClose(&m_hLeftThread, false);
+    // It was told to quit long ago: it gets the time of a bounded stop, no more.
+    WaitAndClose(&m_hLeftThread, true);
 
     Init();
     // The new thread waits on the request event from its first instant, so the events of the
@@ -172,7 +173,7 @@ bool CThread::EndThread(bool wait, bool bounded)
         return false;
     }
     bool terminated = WaitAndClose(&m_hThread, bounded);
-    if (WaitAndClose(&m_hLeftThread, bounded))
+    if (WaitAndClose(&m_hLeftThread, true))
         terminated = true;
     m_EventRequest.Close();
     m_EventDone.Close();

@@ -7,9 +7,9 @@
 #include "base/NodeList.h"
 
 // Result of SendRequest when the time-out passed before the thread handed over a result.
-#define HR_SEND_TIMEOUT ((HRESULT)0x8004022E)
+const HRESULT HR_SEND_TIMEOUT = (HRESULT)0x8004022E;
 // Exit code of a thread that did not end within the bound of Stop.
-#define THREAD_TERMINATED_EXIT_CODE 0xDEADBEEF
+const DWORD THREAD_TERMINATED_EXIT_CODE = 0xDEADBEEF;
 
 class CLock
 {
@@ -123,12 +123,13 @@ public:
     bool m_bInitialized;
     DWORD m_dwStopTimeout;
     // A thread that Stop without waiting let go. It still runs towards its end with the events
-    // of this object, so the next Start and the final Shutdown wait for it before going on.
+    // of this object, so the next Start and the final Shutdown wait for it before going on, at
+    // most m_dwStopTimeout: then it is terminated, as by a bounded stop.
     HANDLE m_hLeftThread;
 
 protected:
-    // Waits for the thread (and for a thread let go before) to end, terminating it after
-    // m_dwStopTimeout when bounded; closes its handle and the four events of the run.
+    // Waits for the thread to end, terminating it after m_dwStopTimeout when bounded, and for a
+    // thread let go before, always bounded; closes the handles and the four events of the run.
     bool EndThread(bool wait, bool bounded);
     bool IsThreadRunning() const;
 

@@ -42,17 +42,6 @@ void RemoveTree(const std::string& path)
     SHFileOperationA(&op);
 }
 
-bool WriteFileBytes(const std::string& path, const std::string& data)
-{
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = data.empty() || WriteFile(h, data.data(), (DWORD)data.size(), &written, NULL);
-    CloseHandle(h);
-    return ok && written == data.size();
-}
-
 bool ReadFileBytes(const std::string& path, std::string* data)
 {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
@@ -92,10 +81,3 @@ std::vector<std::string> ListFolder(const std::string& folder, const char* patte
     return names;
 }
 
-std::string TestsDir()
-{
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(NULL, path, sizeof(path));
-    std::string dir(path, n);
-    return dir.substr(0, dir.find_last_of('\\') + 1);
-}

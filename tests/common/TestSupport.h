@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "driver/DialogDriver.h"   // WriteFileBytes, ProgramDir
 
 // A UTF-8 literal as code page 932 bytes, for expected Japanese texts.
 std::string Sjis(const char* utf8);
@@ -12,11 +13,7 @@ std::string MakeTempDir(const char* prefix);
 // Removes a folder with everything in it (or a file).
 void RemoveTree(const std::string& path);
 
-bool WriteFileBytes(const std::string& path, const std::string& data);
 bool ReadFileBytes(const std::string& path, std::string* data);
 bool FileExists(const std::string& path);
 // The names in a folder that match the pattern, "." and ".." left out, sorted.
 std::vector<std::string> ListFolder(const std::string& folder, const char* pattern = "*");
-
-// Folder of the running test program, with a trailing backslash.
-std::string TestsDir();

@@ -1,5 +1,5 @@
 #include "e2e/Scenario.h"
-#include "common/DialogDriver.h"
+#include "driver/DialogDriver.h"
 #include <fstream>
 
 const char kPivoraKey[] = "Software\\Halvoro\\PIVORA";
@@ -55,7 +55,7 @@ void ScenarioTest::TearDown()
 SetupRun ScenarioTest::Run(const std::string& arguments)
 {
     SetupRun run;
-    run.exe = TestsDir() + "PivoraSetup_e2e.exe";
+    run.exe = ProgramDir() + "PivoraSetup_e2e.exe";
     run.arguments = arguments;
     run.environment = {{"TEMP", m_Temp}, {"TMP", m_Temp}, {"PIVORA_FAKE_LOG", m_LogPath}};
     std::string destination = m_Destination;
@@ -113,7 +113,7 @@ CMediaLayout::CMediaLayout(const std::string& product, const char* dxSetupBelowD
     std::string target = m_Root + "Disk1\\" + dxSetupBelowDisk1;
     for (size_t pos = m_Root.size(); (pos = target.find('\\', pos + 1)) != std::string::npos;)
         CreateDirectoryA(target.substr(0, pos).c_str(), NULL);
-    CopyFileA((TestsDir() + "doubles\\fake_dxsetup.exe").c_str(), target.c_str(), FALSE);
+    CopyFileA((ProgramDir() + "doubles\\fake_dxsetup.exe").c_str(), target.c_str(), FALSE);
 }
 
 CMediaLayout::~CMediaLayout()

@@ -1,6 +1,6 @@
 #include "e2e/SetupRunner.h"
 #include <set>
-#include "common/DialogDriver.h"
+#include "driver/DialogDriver.h"
 #include "common/TestSupport.h"
 
 namespace {
@@ -46,7 +46,7 @@ bool HasIconControl(HWND box)
 
 std::string BuildDir()
 {
-    return TestsDir() + "..\\";
+    return ProgramDir() + "..\\";
 }
 
 std::string ProductPath()
@@ -56,7 +56,7 @@ std::string ProductPath()
 
 std::string TestProductPath()
 {
-    return TestsDir() + "PivoraSetup_e2e.exe";
+    return ProgramDir() + "PivoraSetup_e2e.exe";
 }
 
 RunResult RunSetup(const SetupRun& run)

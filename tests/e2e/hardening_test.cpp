@@ -13,7 +13,7 @@ TEST_F(Hardening, PlantedDllsBesideTheProgramAreNotLoaded)
     // to prefer native DLLs for both programs. The diagnostics provider is off, so that the
     // DirectX probe reads file versions through version.dll.
     std::string folder = MakeTempDir("downloads");
-    std::string planted = TestsDir() + "planted\\";
+    std::string planted = ProgramDir() + "planted\\";
     ASSERT_TRUE(CopyFileA(TestProductPath().c_str(), (folder + "PivoraSetup.exe").c_str(), FALSE));
     for (const char* file : {"version.dll", "winmm.dll", "plant_control.exe"})
         ASSERT_TRUE(CopyFileA((planted + file).c_str(), (folder + file).c_str(), FALSE)) << file;

@@ -2,7 +2,7 @@
 // messages shown, the registry left behind, the work directory, the exit code and the order of
 // events.
 #include "e2e/Scenario.h"
-#include "common/DialogDriver.h"
+#include "driver/DialogDriver.h"
 
 namespace {
 
@@ -160,7 +160,7 @@ TEST_F(Install, SettledPathSkipsTheDestinationDialog)
 TEST_F(Install, BrokenArchiveFailsWithMessage111)
 {
     SetupRun run = Run();
-    run.exe = TestsDir() + "PivoraSetup_badarchive.exe";
+    run.exe = ProgramDir() + "PivoraSetup_badarchive.exe";
     run.onMessage = AnswerNo;
     RunResult result = RunSetup(run);
     EXPECT_EQ(0u, result.exitCode);

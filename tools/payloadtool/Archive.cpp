@@ -46,21 +46,40 @@ std::string AsciiLower(std::string text)
     return text;
 }
 
-// Why a single name component cannot become a file on Windows, or empty when it can.
-std::string WindowsNameProblem(const std::string& component)
+const char kArchiveFileName[] = "PivoraSetup_IS.bin";   // what the setup extracts from
+
+// Why one level of an entry name (code page 932 bytes) cannot be a file or folder that the
+// setup program writes under its work folder, or empty when it can. Separators and the other
+// forbidden characters are found only as whole characters: 0x5C as the second byte of a
+// character is no backslash.
+std::string LevelProblem(const std::string& level)
 {
-    for (unsigned char c : component)
+    if (level.empty())
+        return "has an empty level (a leading, doubled or trailing separator)";
+    if (level.find_first_not_of(". ") == std::string::npos)
+        return "has a level of dots and blanks, which names the folder or one above it";
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < level.size(); ++i)
     {
+        unsigned char c = static_cast<unsigned char>(level[i]);
+        last = i;
+        if (i + 1 < level.size() && IsCp932Pair(c, static_cast<unsigned char>(level[i + 1])))
+        {
+            ++i;
+            continue;
+        }
         if (c < 0x20)
             return "contains a control character";
         if (std::strchr("<>:\"/\\|?*", c))
             return std::string("contains '") + static_cast<char>(c) + "', which Windows does not allow in file names";
     }
-    char last = component.back();
-    if (last == '.' || last == ' ')
-        return "ends with a dot or a blank, which Windows drops from file names";
+    unsigned char end = static_cast<unsigned char>(level[last]);
+    if (last == level.size() - 1 && IsCp932LeadByte(end))
+        return "has a level that ends with a lone lead byte, which Windows drops from file names";
+    if (end == '.' || end == ' ')
+        return "has a level that ends with a dot or a blank, which Windows drops from file names";
     // Device names stay devices in every folder and with any extension ("sub\\nul.txt").
-    std::string stem = AsciiLower(component.substr(0, component.find('.')));
+    std::string stem = AsciiLower(level.substr(0, level.find('.')));
     while (!stem.empty() && stem.back() == ' ')
         stem.pop_back();
     static const char* const kDevices[] = { "con", "prn", "aux", "nul", "conin$", "conout$" };
@@ -71,6 +90,66 @@ std::string WindowsNameProblem(const std::string& component)
         && stem[3] >= '1' && stem[3] <= '9')
         return "is a reserved device name on Windows";
     return std::string();
+}
+
+// The levels of an entry name, split at backslashes and slashes that are whole characters.
+std::vector<std::string> SplitLevels(const std::string& name)
+{
+    std::vector<std::string> levels(1);
+    for (std::size_t i = 0; i < name.size(); ++i)
+    {
+        if (i + 1 < name.size() && IsCp932Pair(static_cast<unsigned char>(name[i]),
+                                               static_cast<unsigned char>(name[i + 1])))
+        {
+            levels.back() += name.substr(i++, 2);
+            continue;
+        }
+        if (name[i] == '\\' || name[i] == '/')
+            levels.emplace_back();
+        else
+            levels.back() += name[i];
+    }
+    return levels;
+}
+
+// Two names that Windows takes for one file have the same key: each level without the dots and
+// blanks that Windows drops at its end, compared as Windows compares names.
+std::wstring FileKey(const std::string& name)
+{
+    std::string joined;
+    for (std::string level : SplitLevels(name))
+    {
+        while (!level.empty() && (level.back() == '.' || level.back() == ' '))
+            level.pop_back();
+        joined += (joined.empty() ? "" : "\\") + level;
+    }
+    return WindowsCompareKey(joined);
+}
+
+// The name as it can be shown on a terminal: code page 932 characters in UTF-8, every byte that
+// is no printable character (control characters, bytes that form no character) as \xNN.
+std::string ShownName(const std::string& name)
+{
+    std::string shown;
+    for (std::size_t i = 0; i < name.size(); ++i)
+    {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        std::size_t unit = i + 1 < name.size() && IsCp932Pair(c, static_cast<unsigned char>(name[i + 1])) ? 2 : 1;
+        std::string converted;
+        if ((c >= 0x20 && c < 0x7F) || ((c >= 0xA1 && c <= 0xDF) || unit == 2))
+        {
+            if (Cp932ToUtf8(name.substr(i, unit), &converted))
+            {
+                shown += converted;
+                i += unit - 1;
+                continue;
+            }
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
+        shown += escaped;
+    }
+    return shown;
 }
 
 // Walks one folder in name order, files and subfolders as they come, and appends its files.
@@ -98,8 +177,11 @@ bool CollectFolder(const fs::path& folder, const std::string& prefix, const std:
     }
     std::sort(children.begin(), children.end());
 
-    // Windows compares names without regard to case: two such names would end in one file.
-    std::set<std::string> seen;
+    // Windows compares names without regard to case: two such names would end in one file. At
+    // the top, a file named like the archive would be written over the archive being read.
+    std::set<std::wstring> seen;
+    if (prefix.empty())
+        seen.insert(FileKey(kArchiveFileName));
     for (const fs::path& child : children)
     {
         std::string component = child.filename().string();
@@ -116,21 +198,22 @@ bool CollectFolder(const fs::path& folder, const std::string& prefix, const std:
                      + (fs::is_symlink(status) ? std::string(" (a symbolic link)") : std::string());
             return false;
         }
-        std::string problem = WindowsNameProblem(component);
-        if (!problem.empty())
-        {
-            *error = "\"" + shown + "\": the name " + problem;
-            return false;
-        }
         std::string converted;
         if (!Utf8ToCp932(component, &converted))
         {
             *error = "\"" + shown + "\": the name is not representable in code page 932";
             return false;
         }
-        if (!seen.insert(AsciiLower(component)).second)
+        std::string problem = LevelProblem(converted);
+        if (!problem.empty())
         {
-            *error = "\"" + shown + "\": another name in the same folder differs only in case";
+            *error = "\"" + ShownName(prefix + converted) + "\": the name " + problem;
+            return false;
+        }
+        if (!seen.insert(FileKey(converted)).second)
+        {
+            *error = "\"" + shown + "\": another name in the same folder is the same file on Windows "
+                     "(it differs only in case, or is the archive's own name)";
             return false;
         }
         std::string name = prefix + converted;
@@ -256,26 +339,48 @@ bool PackFolder(const std::string& folder, const std::string& archivePath, std::
 
 namespace
 {
-// Walks the entries of an opened archive of fileSize bytes.
+// Why the setup program refuses the entry name, or empty when it writes it: the rules of every
+// level, and no earlier entry (nor the archive itself) that is the same file on Windows.
+std::string EntryNameProblem(const std::string& name, std::set<std::wstring>* seen)
+{
+    for (const std::string& level : SplitLevels(name))
+    {
+        std::string problem = LevelProblem(level);
+        if (!problem.empty())
+            return "the name " + problem;
+    }
+    std::string utf8;
+    if (!Cp932ToUtf8(name, &utf8))
+        return "the name is not valid code page 932 text";
+    if (seen->empty())
+        seen->insert(FileKey(kArchiveFileName));
+    if (!seen->insert(FileKey(name)).second)
+        return "the name is the same file on Windows as an earlier entry or the archive itself";
+    return std::string();
+}
+
+// Walks the entries of an opened archive of fileSize bytes. A name that the setup would refuse
+// is reported and the walk goes on; a broken layout ends it.
 bool ListEntries(std::ifstream& file, std::uint64_t fileSize, const std::string& archivePath,
-                 std::FILE* out, std::string* error)
+                 std::FILE* out, std::vector<std::string>* problems)
 {
     std::uint8_t header[kArchiveHeaderSize];
     if (fileSize < kArchiveHeaderSize
         || !file.read(reinterpret_cast<char*>(header), sizeof(header)))
     {
-        *error = archivePath + ": " + std::to_string(fileSize) + " bytes, too short for the "
-                 + std::to_string(kArchiveHeaderSize) + "-byte archive header";
+        problems->push_back(archivePath + ": " + std::to_string(fileSize) + " bytes, too short for the "
+                            + std::to_string(kArchiveHeaderSize) + "-byte archive header");
         return false;
     }
     if (std::memcmp(header + 8, kMagic, sizeof(kMagic)) != 0)
     {
-        *error = archivePath + ": not a PK24 archive (no \"PK24\" at offset 8)";
+        problems->push_back(archivePath + ": not a PK24 archive (no \"PK24\" at offset 8)");
         return false;
     }
     std::uint64_t declared = GetLe64(header);
     std::uint64_t position = kArchiveHeaderSize;
     std::uint64_t count = 0;
+    std::set<std::wstring> seen;
     while (position < fileSize)
     {
         std::string entryText = "entry " + std::to_string(count + 1) + " at offset "
@@ -284,7 +389,7 @@ bool ListEntries(std::ifstream& file, std::uint64_t fileSize, const std::string&
         if (fileSize - position < kEntryHeaderSize
             || !file.read(reinterpret_cast<char*>(entryHeader), sizeof(entryHeader)))
         {
-            *error = archivePath + ": the file ends inside the header of " + entryText;
+            problems->push_back(archivePath + ": the file ends inside the header of " + entryText);
             return false;
         }
         position += kEntryHeaderSize;
@@ -293,24 +398,19 @@ bool ListEntries(std::ifstream& file, std::uint64_t fileSize, const std::string&
         std::size_t nameLength = 0;
         while (nameLength < kEntryNameField && nameField[nameLength])
             ++nameLength;
-        if (nameLength == kEntryNameField || nameLength == 0)
-        {
-            *error = archivePath + ": " + entryText
-                     + (nameLength ? ": the name has no terminating NUL" : ": the name is empty");
-            return false;
-        }
-        std::string shown;
-        if (!Cp932ToUtf8(std::string(nameField, nameLength), &shown))
-        {
-            *error = archivePath + ": " + entryText + ": the name is not valid code page 932 text";
-            return false;
-        }
+        const std::string name(nameField, nameLength);
+        const std::string shown = ShownName(name);
+        std::string problem = nameLength == kEntryNameField ? std::string("the name has no terminating NUL")
+                              : nameLength == 0            ? std::string("the name is empty")
+                                                           : EntryNameProblem(name, &seen);
+        if (!problem.empty())
+            problems->push_back(archivePath + ": " + entryText + " \"" + shown + "\": " + problem);
         // The setup program counts sizes as signed 64-bit values.
         if (size > static_cast<std::uint64_t>(INT64_MAX) || size > fileSize - position)
         {
-            *error = archivePath + ": " + entryText + " \"" + shown + "\" declares "
-                     + std::to_string(size) + " bytes, but only "
-                     + std::to_string(fileSize - position) + " follow";
+            problems->push_back(archivePath + ": " + entryText + " \"" + shown + "\" declares "
+                                + std::to_string(size) + " bytes, but only "
+                                + std::to_string(fileSize - position) + " follow");
             return false;
         }
         std::fprintf(out, "%llu\t%s\n", static_cast<unsigned long long>(size), shown.c_str());
@@ -318,42 +418,39 @@ bool ListEntries(std::ifstream& file, std::uint64_t fileSize, const std::string&
         ++count;
         if (!file.seekg(static_cast<std::streamoff>(position)))
         {
-            *error = archivePath + ": cannot seek to offset " + std::to_string(position);
+            problems->push_back(archivePath + ": cannot seek to offset " + std::to_string(position));
             return false;
         }
     }
     std::fprintf(out, "%llu entries, %llu bytes\n", static_cast<unsigned long long>(count),
                  static_cast<unsigned long long>(fileSize));
     if (declared != fileSize)
-    {
-        *error = archivePath + ": the header declares a total size of " + std::to_string(declared)
-                 + " bytes, but the entries fill " + std::to_string(fileSize) + " bytes";
-        return false;
-    }
-    return true;
+        problems->push_back(archivePath + ": the header declares a total size of " + std::to_string(declared)
+                            + " bytes, but the entries fill " + std::to_string(fileSize) + " bytes");
+    return problems->empty();
 }
 }
 
-bool ListArchive(const std::string& archivePath, std::FILE* out, std::string* error)
+bool ListArchive(const std::string& archivePath, std::FILE* out, std::vector<std::string>* problems)
 {
     std::error_code ec;
     fs::file_status status = fs::status(archivePath, ec);
     if (ec || !fs::is_regular_file(status))
     {
-        *error = archivePath + ": " + (ec ? ec.message() : std::string("not a plain file"));
+        problems->push_back(archivePath + ": " + (ec ? ec.message() : std::string("not a plain file")));
         return false;
     }
     std::uint64_t fileSize = fs::file_size(archivePath, ec);
     if (ec)
     {
-        *error = archivePath + ": " + ec.message();
+        problems->push_back(archivePath + ": " + ec.message());
         return false;
     }
     std::ifstream file(archivePath, std::ios::binary);
     if (!file)
     {
-        *error = archivePath + ": " + ErrnoText(errno);
+        problems->push_back(archivePath + ": " + ErrnoText(errno));
         return false;
     }
-    return ListEntries(file, fileSize, archivePath, out, error);
+    return ListEntries(file, fileSize, archivePath, out, problems);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 const std::size_t kArchiveHeaderSize = 24;
 const std::size_t kEntryHeaderSize = 284;
@@ -17,6 +18,7 @@ const std::size_t kMaxEntryName = kEntryNameField - 1;
 // program could not write on Windows, and names longer than 263 bytes in code page 932.
 bool PackFolder(const std::string& folder, const std::string& archivePath, std::string* error);
 
-// Prints one line per entry (size, a tab, the name in UTF-8) and a summary line to out, and
-// checks that the entries fill the file exactly as the declared total size says.
-bool ListArchive(const std::string& archivePath, std::FILE* out, std::string* error);
+// Prints one line per entry (size, a tab, the name in UTF-8 with unprintable bytes as \xNN) and
+// a summary line to out. Adds a problem for every name that the setup program refuses and for
+// entries that do not fill the file exactly as the declared total size says; true without any.
+bool ListArchive(const std::string& archivePath, std::FILE* out, std::vector<std::string>* problems);

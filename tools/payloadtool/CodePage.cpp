@@ -1,5 +1,9 @@
 #include "CodePage.h"
+#include <clocale>
+#include <cstring>
+#include <cwctype>
 #include <iconv.h>
+#include <locale.h>
 #include <vector>
 
 namespace
@@ -39,4 +43,29 @@ bool Utf8ToCp932(const std::string& utf8, std::string* cp932)
 bool Cp932ToUtf8(const std::string& cp932, std::string* utf8)
 {
     return Convert("UTF-8", "CP932", cp932, utf8);
+}
+
+bool IsCp932LeadByte(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+bool IsCp932Pair(unsigned char lead, unsigned char trail)
+{
+    return IsCp932LeadByte(lead) && ((trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC));
+}
+
+std::wstring WindowsCompareKey(const std::string& cp932)
+{
+    std::string wide;
+    std::wstring key;
+    if (Convert("WCHAR_T", "CP932", cp932, &wide))
+        key.assign(reinterpret_cast<const wchar_t*>(wide.data()), wide.size() / sizeof(wchar_t));
+    else
+        key.assign(cp932.begin(), cp932.end());
+    // The C locale upper-cases ASCII only; Windows upper-cases every script.
+    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    for (wchar_t& c : key)
+        c = unicode ? towupper_l(static_cast<wint_t>(c), unicode) : std::towupper(static_cast<wint_t>(c));
+    return key;
 }

@@ -106,7 +106,13 @@ int main(int argc, char** argv)
     if (command == "pack" && argc == 4)
         return PackFolder(argv[2], argv[3], &error) ? 0 : Fail("pack", error);
     if (command == "list" && argc == 3)
-        return ListArchive(argv[2], stdout, &error) ? 0 : Fail("list", error);
+    {
+        std::vector<std::string> problems;
+        bool ok = ListArchive(argv[2], stdout, &problems);
+        for (const std::string& problem : problems)
+            Fail("list", problem);
+        return ok ? 0 : 1;
+    }
     if (command == "scramble" && argc == 4)
         return RunScramble("scramble", argv[2], argv[3], true);
     if (command == "unscramble" && argc == 4)

@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 #include <vector>
-#include "common/DialogDriver.h"
+#include "driver/DialogDriver.h"
 
 namespace {
 

@@ -79,6 +79,10 @@ TEST(Storage, GrowthResizeAndTransfers)
     EXPECT_EQ(S_OK, bytes.WriteAt(6, 4, "WXYZ"));           // a new block, keeping "abcdef"
     EXPECT_EQ(13, bytes.m_nCapacity);
     EXPECT_EQ(0, memcmp(bytes.m_pData, "abcdefWXYZ", 10));
+    // An end past the largest 64-bit size is refused, not wrapped to a size the block "holds".
+    EXPECT_EQ(E_INVALIDARG, bytes.WriteAt(MAXLONGLONG, 1, "!"));
+    EXPECT_EQ(E_INVALIDARG, bytes.WriteAt(8, MAXLONGLONG - 7, "!"));
+    EXPECT_EQ(10, bytes.m_nSize);
     EXPECT_EQ(S_OK, bytes.ReadInto(szOut, 3));
     EXPECT_STREQ("abcp", szOut);
     // Fast copy: whole 64-byte blocks, then the rest.

@@ -15,7 +15,7 @@ const char kChildMark[] = "PIVORA_DXVERSION_CHILD";     // set in the environmen
 
 std::string ComponentDll(const char* version)
 {
-    return TestsDir() + "dxver\\v" + version + ".dll";
+    return ProgramDir() + "dxver\\v" + version + ".dll";
 }
 
 // In the parent: runs the calling test in a copy of this program named exeName, which Wine
@@ -27,7 +27,7 @@ bool RanInChild(const char* exeName, const std::vector<std::pair<const char*, co
     if (getenv(kChildMark))
         return false;
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string copy = TestsDir() + exeName, commandLine = "\"" + copy + "\" --gtest_filter=" +
+    std::string copy = ProgramDir() + exeName, commandLine = "\"" + copy + "\" --gtest_filter=" +
                                                            test->test_suite_name() + "." + test->name();
     std::string keyPath = std::string("Software\\Wine\\AppDefaults\\") + exeName;
     char self[MAX_PATH];

@@ -10,7 +10,7 @@ namespace
 
 std::string ProductPath()
 {
-    return TestsDir() + "..\\PivoraSetup.exe";
+    return ProgramDir() + "..\\PivoraSetup.exe";
 }
 
 // The executable of the same flavour as this test program: PE32 with 32-bit relocations in the

@@ -4,7 +4,7 @@
 
 std::string DataDir()
 {
-    return TestsDir() + "payload_data\\";
+    return ProgramDir() + "payload_data\\";
 }
 
 static std::string Header(size_t size, LONGLONG value, const char* magic)

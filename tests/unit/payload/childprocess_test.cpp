@@ -136,7 +136,7 @@ TEST(RunInnerInstaller, BringsTheWindowForwardAndHidesTheWaitDialogMeanwhile)
         // "<temp>\pvdecoy.exe", the first piece of it that names a program.
         const std::string work = MakeTempDir("pvdecoy x");
         const std::string decoy = work.substr(0, work.find(' ')) + ".exe";
-        ASSERT_TRUE(CopyFileA((TestsDir() + "doubles\\fake_dxsetup.exe").c_str(), decoy.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA((ProgramDir() + "doubles\\fake_dxsetup.exe").c_str(), decoy.c_str(), FALSE));
         CWaitWindow wait(t.wait == 1);
         const DWORD start = GetTickCount();
         EXPECT_TRUE(RunInnerInstaller(work.c_str(), t.wait >= 0 ? HWND(wait.m_hWnd) : NULL));
@@ -192,8 +192,8 @@ TEST(ChildPrograms, FailWhenUnpackingExtractionOrTheStartFails)
         std::string module;
         std::vector<std::string> installerLeft;   // removed later with the work directory
     } cases[] = {
-        {TestsDir() + "payload_badstart.dll", {kArchiveFile, "setup.exe"}},
-        {TestsDir() + "payload_badarchive.dll", {kArchiveFile}},
+        {ProgramDir() + "payload_badstart.dll", {kArchiveFile, "setup.exe"}},
+        {ProgramDir() + "payload_badarchive.dll", {kArchiveFile}},
         {"kernel32.dll", {}},
     };
     const HINSTANCE own = GetModuleInstance();

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <string>
-#include "common/DialogDriver.h"
+#include "driver/DialogDriver.h"
 #include "common/TestSupport.h"
 
 namespace
@@ -12,7 +12,7 @@ namespace
 const char kPivoraKey[] = "Software\\Halvoro\\PIVORA";
 const int kDestinationId = 1001;
 
-std::string DemoInstallerDir() { return TestsDir() + "..\\payload\\demo-installer\\"; }
+std::string DemoInstallerDir() { return ProgramDir() + "..\\payload\\demo-installer\\"; }
 
 // A started program; the test ends it if it is still running.
 class CChild
@@ -145,7 +145,7 @@ TEST(DemoPayload, InnerInstaller)
 
 TEST(DemoPayload, RedistributableQuietRun)
 {
-    CChild child("\"" + TestsDir() + "..\\demo\\bin\\wmfdist.exe\" /Q");
+    CChild child("\"" + ProgramDir() + "..\\demo\\bin\\wmfdist.exe\" /Q");
     ASSERT_TRUE(child.m_bStarted);
     EXPECT_EQ(0u, child.WaitExit());
     EXPECT_EQ((HWND)NULL, FindProcessWindow(child.m_Info.dwProcessId, NULL));

@@ -165,12 +165,14 @@ class PackListTest(ToolTestCase):
                  (self.folder("nosetup", "install.exe"), "no setup.exe at the top of the folder"),
                  (self.folder("deepsetup", "sub/setup.exe"), "no setup.exe at the top of the folder"),
                  (self.path("emptydir"), "no setup.exe"),
-                 (self.folder("case", "setup.exe", "Readme.txt", "README.TXT"), "differs only in case")]
+                 (self.folder("case", "setup.exe", "Readme.txt", "README.TXT"), "differs only in case"),
+                 (self.folder("wide", "setup.exe", "\uff21.txt", "\uff41.txt"), "differs only in case"),
+                 (self.folder("own", "setup.exe", "pivorasetup_IS.BIN"), "the archive's own name")]
         bad_names = {"not representable in code page 932":
                      ["caf\u00e9.txt", "\u00a5100.txt", "smile\U0001F600.txt", "wave\u301c.txt"],
                      "reserved device name": ["NUL.txt", "com1", "CONOUT$.log", "aux .txt"],
                      "contains ':'": ["a:b.txt"], "contains '?'": ["what?.txt"],
-                     "contains '\\'": ["back\\slash.txt"], "ends with a dot or a blank": ["dot."]}
+                     "contains '\\'": ["back\\slash.txt"], "ends with a dot or a blank": ["dot.", "blank "]}
         for message, names in bad_names.items():
             cases += [(self.folder("bad-" + str(len(cases)), "setup.exe", "sub/" + n), message) for n in names]
         with open(os.path.join(os.fsencode(self.folder("badutf8", "setup.exe")), b"\xff\xfe.txt"), "wb"):
@@ -224,6 +226,28 @@ class PackListTest(ToolTestCase):
             self.assertEqual(1, result.returncode, message)
             self.assertIn(message, result.stderr.decode("utf-8", "replace"))
         self.assertEqual(1, run("list", self.path("missing.pk24")).returncode)
+
+    def test_list_reports_each_name_the_setup_refuses(self):
+        # Each refused entry is reported with its number, the listing goes on, the exit status is 1.
+        # 0x81 before "/" or at the end is a lone lead byte; 0x8260/0x8281 are the full-width A/a,
+        # 0x8754/0xFA4A two codes of one Roman numeral; 0x955C is one character, not a separator.
+        refused = {b"..\\evil.exe": "a level of dots and blanks", b"C:\\evil.exe": "contains ':'",
+                   b"\\abs.exe": "an empty level", b"sub/NUL.txt": "reserved device name",
+                   b"setup.exe.": "ends with a dot or a blank", b"dir \\a": "ends with a dot or a blank",
+                   b"sub\x81/a": "lone lead byte", b"a\x81": "lone lead byte", b"SeTuP.ExE": "same file",
+                   b"pivorasetup_is.bin": "same file", b"\x82\x81.txt": "same file", b"\xfa\x4a": "same file",
+                   b"bell\x07\x1b[2J": "control character"}
+        names = [b"setup.exe", b"\x82\x60.txt", b"\x87\x54", b"\x95\x5c\\ok.txt"] + list(refused)
+        body = b"".join(struct.pack("<Q4s8x264s", 1, b"DRAW", n) + b"x" for n in names)
+        write(self.path("names.pk24"), struct.pack("<Q4s12x", 24 + len(body), b"PK24") + body)
+        result = run("list", self.path("names.pk24"))
+        reported = result.stderr.decode("utf-8").splitlines()
+        self.assertEqual((1, len(refused)), (result.returncode, len(reported)), reported)
+        for number, (line, message) in enumerate(zip(reported, refused.values()), 5):
+            self.assertIn("entry %d at offset %d" % (number, 24 + 285 * (number - 1)), line)
+            self.assertIn(message, line)
+        self.assertIn(b"1\tbell\\x07\\x1B[2J\n", result.stdout)
+        self.assertIn("1\t表\\ok.txt\n".encode(), result.stdout)
 
 
 class ScrambleTest(ToolTestCase):

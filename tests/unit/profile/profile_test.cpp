@@ -102,7 +102,7 @@ TEST(ProfileDoc, ResolvesFolderTypes)
     std::string current = MakeTempDir("prfcwd"), elsewhere = MakeTempDir("prfabs");
     ASSERT_TRUE(SetCurrentDirectoryA(current.c_str()));
     const std::pair<int, std::string> places[] = {
-        {kProfileFolderModule, TestsDir()}, {kProfileFolderCurrent, current},
+        {kProfileFolderModule, ProgramDir()}, {kProfileFolderCurrent, current},
         {kProfileFolderWindows, std::string(windows) + "\\"},
         {kProfileFolderSystem, std::string(system) + "\\"}};
     for (const auto& place : places)

@@ -62,6 +62,7 @@ public:
     HRESULT OnExit() override
     {
         InterlockedIncrement(&m_pTally->nExit);
+        Block(m_bBlockInExit);   // no lock is held here
         return 0;
     }
     void OnCloseRequest() override
@@ -103,6 +104,7 @@ public:
     HRESULT m_hrInit = S_OK;
     bool m_bBlockInInit = false;
     bool m_bBlockOnQuit = false;
+    bool m_bBlockInExit = false;
     HANDLE m_hGate;       // opened by the test
     HANDLE m_hEntered;    // set when the thread reached a blocking point or timed out
     volatile int m_nSignaledIndex = -1;
@@ -302,6 +304,39 @@ TEST(Thread, StopBoundedTerminatesAStuckThread)
     EXPECT_EQ(0, tally.nExit) << "a terminated thread runs no OnExit";
     EXPECT_EQ(0, worker.m_WaitHandles.GetCount());
     CloseHandle(extra);
+}
+
+DWORD WINAPI StartAgain(void* parameter)
+{
+    return (DWORD)static_cast<CTestWorker*>(parameter)->Start(true);
+}
+
+DWORD WINAPI ShutDown(void* parameter)
+{
+    return (DWORD)static_cast<CTestWorker*>(parameter)->Shutdown();
+}
+
+TEST(Thread, WaitForAThreadLetGoIsBounded)
+{
+    // A thread that a Stop without wait let go and that does not end: the next Start and the
+    // Shutdown wait for it m_dwStopTimeout, then terminate it.
+    for (LPTHREAD_START_ROUTINE next : { StartAgain, ShutDown })
+    {
+        Tally tally;
+        CTestWorker worker(&tally);
+        worker.m_bBlockInExit = true;
+        worker.m_dwStopTimeout = 200;
+        ASSERT_EQ(S_OK, worker.Start(true));
+        EXPECT_FALSE(worker.Stop(false, false, false));
+        ASSERT_TRUE(Signaled(worker.m_hEntered, 10000));
+        HANDLE caller = CreateThread(NULL, 0, next, &worker, 0, NULL);
+        EXPECT_TRUE(Signaled(caller, 10000)) << "still waiting after 10 s for the thread let go";
+        SetEvent(worker.m_hGate);
+        WaitForSingleObject(caller, INFINITE);
+        EXPECT_EQ(0u, ExitCode(caller));
+        EXPECT_EQ(0xDEADBEEFu, ExitCode(tally.threads[0]));
+        CloseHandle(caller);
+    }
 }
 
 TEST(Thread, DestroyEndsTheThreadFirst)

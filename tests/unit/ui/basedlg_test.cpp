@@ -1,12 +1,14 @@
 // The dialog framework driven with real messages to a real dialog (template 113, which has the
-// IDOK and IDCANCEL buttons), created on the test's own thread.
+// IDOK and IDCANCEL buttons), created on the test's own thread; and the run's message box.
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <string>
 #include <vector>
+#include "driver/DialogDriver.h"
 #include "common/TestSupport.h"
 #include "resources/resource.h"
 #include "ui/BaseDlg.h"
+#include "ui/Message.h"
 
 namespace {
 
@@ -233,3 +235,26 @@ TEST(BaseDialog, ToolTipControlAndItsTools)
 }
 
 }  // namespace
+
+static DWORD WINAPI AnswerMessageBox(void* param)
+{
+    HWND box = WaitForWindow(Sjis(u8"Vantori セットアップ").c_str(), "#32770", 10000);
+    if (box)
+    {
+        *static_cast<std::string*>(param) = GetMessageBoxText(box);
+        PressButton(box, IDNO);
+    }
+    return 0;
+}
+
+TEST(Message, ShowMessage)
+{
+    std::string seen = "(no box with the caption)";
+    HANDLE hThread = CreateThread(NULL, 0, AnswerMessageBox, &seen, 0, NULL);
+    ASSERT_NE(nullptr, hThread);
+    EXPECT_EQ(IDNO, ShowMessage(IDS_DXOFFER, MB_YESNO));
+    WaitForSingleObject(hThread, INFINITE);
+    CloseHandle(hThread);
+    EXPECT_EQ(Sjis(u8"「Vantori」を使用するためにはDirectX 9.0c以上が必要です。\nここでセットアップを行いますか？"),
+              seen);
+}

@@ -5,10 +5,11 @@
 #include <stdlib.h>
 #include <vector>
 #include <string>
-#include "common/DialogDriver.h"
+#include "driver/DialogDriver.h"
 #include "common/TestSupport.h"
 #include "resources/resource.h"
 #include "ui/DestinationDlg.h"
+#include "ui/Folder.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The wait dialog on its own thread, driven from the test's thread as the setup drives it.
 #include <gtest/gtest.h>
-#include "common/DialogDriver.h"
+#include "driver/DialogDriver.h"
 #include "common/TestSupport.h"
 #include "ui/WaitDlg.h"
 

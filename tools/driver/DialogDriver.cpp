@@ -1,5 +1,4 @@
-#include "common/DialogDriver.h"
-#include "common/TestSupport.h"
+#include "driver/DialogDriver.h"
 #include <vector>
 
 namespace {
@@ -255,7 +254,26 @@ bool SaveWindowPng(HWND hwnd, const std::string& pngPath, DWORD settleMs)
 
 std::string ScreenshotPath(const char* name)
 {
-    std::string dir = TestsDir() + "..\\screenshots";
+    std::string dir = ProgramDir() + "..\\screenshots";
     CreateDirectoryA(dir.c_str(), NULL);
     return dir + "\\" + name + ".png";
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& data)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = data.empty() || WriteFile(h, data.data(), (DWORD)data.size(), &written, NULL);
+    CloseHandle(h);
+    return ok && written == data.size();
+}
+
+std::string ProgramDir()
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, path, sizeof(path));
+    std::string dir(path, n);
+    return dir.substr(0, dir.find_last_of('\\') + 1);
 }

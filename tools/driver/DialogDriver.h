@@ -37,3 +37,8 @@ void PressButton(HWND dlg, int id);
 bool SaveWindowPng(HWND hwnd, const std::string& pngPath, DWORD settleMs = 300);
 // <build folder>\screenshots\<name>.png (the folder is made when missing).
 std::string ScreenshotPath(const char* name);
+
+// Writes data as the whole content of the file at path (made new or replaced).
+bool WriteFileBytes(const std::string& path, const std::string& data);
+// Folder of the running program, with a trailing backslash.
+std::string ProgramDir();

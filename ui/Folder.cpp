@@ -1,0 +1,188 @@
+#include "ui/Folder.h"
+#include "base/CodePage.h"
+#include "base/Text.h"
+#include <shlobj.h>
+#include <string.h>
+
+static BOOL WINAPI QueryDiskFreeSpace(LPCSTR path, PULARGE_INTEGER available,
+                                      PULARGE_INTEGER total, PULARGE_INTEGER free)
+{
+    return GetDiskFreeSpaceExA(path, available, total, free);
+}
+
+GetDiskFreeSpaceExProc g_pGetDiskFreeSpaceEx = QueryDiskFreeSpace;
+
+// The text that the path functions walk: the path itself, or with parentOnly its drive and
+// directory. False when the copy could not be made.
+static bool GetWalkedPath(const char* path, bool parentOnly, CText* walked)
+{
+    if (!path || !*path)
+        return true;
+    if (parentOnly)
+    {
+        CText whole(path);
+        if (whole.IsEmpty())
+            return false;
+        SplitPath(whole, walked, NULL, NULL);
+        return true;
+    }
+    walked->Assign(path);
+    return !walked->IsEmpty();
+}
+
+bool FolderExists(const char* path)
+{
+    if (!path)
+        return false;
+    char buffer[1024];
+    lstrcpynA(buffer, path, sizeof(buffer));
+
+    if (buffer[0] == '\\' && buffer[1] == '\\')
+    {
+        RemoveBackslashFrom(buffer);
+        DWORD attributes = GetFileAttributesA(buffer);
+        return attributes != INVALID_FILE_ATTRIBUTES &&
+               (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+
+    size_t length = strlen(buffer);
+    char letter = buffer[0];
+    bool isLetter = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+    if (isLetter && buffer[1] == ':' && (length == 2 || (length == 3 && buffer[2] == '\\')))
+    {
+        // GetDriveTypeA wants the root with its backslash; "C:" alone names the current
+        // directory of the drive.
+        char root[4] = { letter, ':', '\\', '\0' };
+        return GetDriveTypeA(root) != DRIVE_NO_ROOT_DIR;
+    }
+
+    RemoveBackslashFrom(buffer);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(buffer, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CheckNameChars(const char* text, bool allowBackslash)
+{
+    if (!text)
+        return false;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p)
+    {
+        if (p[1] && IsDoubleBytePair(p[0], p[1]))
+        {
+            p += 2;
+            continue;
+        }
+        switch (*p)
+        {
+        case '/':
+        case '"':
+        case '*':
+        case ':':
+        case '?':
+        case '<':
+        case '>':
+        case '|':
+            return false;
+        case '\\':
+            if (!allowBackslash)
+                return false;
+            break;
+        }
+        p++;
+    }
+    return true;
+}
+
+bool ValidateFolderPath(const char* path, bool parentOnly)
+{
+    CText walked;
+    if (!GetWalkedPath(path, parentOnly, &walked))
+        return false;
+    // The first field is the drive (C:) and is not a folder name.
+    walked.Tokenize(NULL, 0);
+    if (!walked.Tokenize("\\", 0))
+        return true;
+    for (const char* field = walked.Tokenize("\\", 0); field; field = walked.Tokenize("\\", 0))
+    {
+        size_t length = strlen(field);
+        if (length == 0)
+            return false;
+        char first = field[0];
+        char last = field[length - 1];
+        if (first == ' ' || first == '.' || last == ' ' || last == '.')
+            return false;
+        if (!CheckNameChars(field, true))
+            return false;
+    }
+    return true;
+}
+
+bool CreateFolderPath(const char* path, bool parentOnly)
+{
+    CText walked;
+    if (!GetWalkedPath(path, parentOnly, &walked))
+        return false;
+    walked.Tokenize(NULL, 0);
+    CText accumulated(walked.Tokenize("\\", 0));
+    for (const char* field = walked.Tokenize("\\", 0); field; field = walked.Tokenize("\\", 0))
+    {
+        // A path cut short for want of memory would create the wrong folder.
+        if (!accumulated.AppendWhole("\\") || !accumulated.AppendWhole(field))
+            return false;
+        if (accumulated.GetLength() > 3 && !FolderExists(accumulated.GetText()) &&
+            !CreateDirectoryA(accumulated.GetText(), NULL))
+            return false;
+    }
+    return true;
+}
+
+bool HasSetupRoom(const char* path)
+{
+    ULARGE_INTEGER available, total, free;
+    if (!g_pGetDiskFreeSpaceEx || !g_pGetDiskFreeSpaceEx(path, &available, &total, &free))
+        return false;
+    return available.QuadPart >= kDestinationMinFreeBytes;
+}
+
+int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM /*lParam*/, LPARAM data)
+{
+    if (message == BFFM_INITIALIZED && data)
+        SendMessageA(window, BFFM_SETSELECTIONA, TRUE, data);
+    return 0;
+}
+
+bool BrowseForFolder(HWND owner, const char* title, const char* initial, char* out, UINT flags)
+{
+    IMalloc* allocator = NULL;
+    if (FAILED(SHGetMalloc(&allocator)) || !allocator)
+        return false;
+
+    char displayName[MAX_PATH];
+    displayName[0] = '\0';
+    BROWSEINFOA info;
+    ZeroMemory(&info, sizeof(info));
+    info.hwndOwner = owner;
+    info.pidlRoot = NULL;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = title;
+    info.ulFlags = flags | BIF_RETURNONLYFSDIRS;
+    info.lpfn = BrowseCallback;
+    info.lParam = reinterpret_cast<LPARAM>(initial);
+    info.iImage = 0;
+
+    LPITEMIDLIST list = SHBrowseForFolderA(&info);
+    out[0] = '\0';
+    if (list)
+    {
+        if (!SHGetPathFromIDListA(list, out))
+            out[0] = '\0';
+        allocator->Free(list);
+    }
+    allocator->Release();
+    return true;
+}

@@ -1,0 +1,15 @@
+#include "ui/Message.h"
+#include "base/Module.h"
+#include "resources/resource.h"
+
+int ShowMessage(UINT textId, UINT type, HWND owner)
+{
+    char szText[1024];
+    char szCaption[256];
+    szText[0] = '\0';
+    szCaption[0] = '\0';
+    HINSTANCE hInstance = GetModuleInstance();
+    LoadStringA(hInstance, textId, szText, sizeof(szText));
+    LoadStringA(hInstance, IDS_CAPTION, szCaption, sizeof(szCaption));
+    return MessageBoxA(owner, szText, szCaption, type);
+}

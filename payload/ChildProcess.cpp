@@ -81,10 +81,12 @@ void BringInstallerForward()
 }
 } // namespace
 
-bool RunAndWait(char* commandLine)
+bool RunAndWait(const char* program, char* commandLine)
 {
+    // The program is named on its own, so that a path with blanks is never tried piece by piece
+    // ("C:\Users\John.exe" for "C:\Users\John Doe\...").
     PROCESS_INFORMATION process;
-    if (!StartProcess(NULL, commandLine, &process))
+    if (!StartProcess(program, commandLine, &process))
         return false;
     WaitAndClose(process);
     return true;
@@ -100,8 +102,7 @@ bool RunInnerInstaller(const char* workDir, HWND waitWindow)
     if (FAILED(ExtractArchive(archivePath.GetText(), workDir)))
         return false;
 
-    // The command line is the bare path. The program is also named on its own, so that a path
-    // with blanks is never tried piece by piece ("C:\Users\John.exe" for "C:\Users\John Doe\...").
+    // The command line is the bare path; the program is named on its own as in RunAndWait.
     CText programPath;
     if (!JoinPath(programPath, workDir, kInstallerName))
         return false;
@@ -131,7 +132,7 @@ bool RunWmfDist(const char* workDir)
         return false;
     CText commandLine;
     bool result = commandLine.Format("\"%s\" /Q", path.GetText()) &&
-                  RunAndWait(commandLine.ScratchCopy());
+                  RunAndWait(path.GetText(), commandLine.ScratchCopy());
     DeleteFileA(path.GetText());
     return result;
 }

@@ -3,9 +3,9 @@
 #pragma once
 #include <windows.h>
 
-// Starts commandLine (it may be changed in place by the system) and waits for its end without
-// a time-out. True when it was started and has ended, whatever its exit code.
-bool RunAndWait(char* commandLine);
+// Starts program with commandLine (it may be changed in place by the system) and waits for its
+// end without a time-out. True when it was started and has ended, whatever its exit code.
+bool RunAndWait(const char* program, char* commandLine);
 
 // Unpacks the payload archive into workDir (ending with a backslash), starts its setup.exe,
 // brings the installer's window to the front once it shows, hides a visible waitWindow (may be

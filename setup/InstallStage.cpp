@@ -121,7 +121,7 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
     {
         if (ShowMessage(IDS_DXOFFER, MB_YESNO) == IDYES)
         {
-            RunAndWait(dxSetup.ScratchCopy());
+            RunAndWait(dxSetup.GetText(), dxSetup.ScratchCopy());
         }
         else
         {

@@ -212,7 +212,11 @@ TEST_F(DirectX, TooOldWithoutDirectXSetupEndsWithMessage116)
 
 TEST_F(DirectX, TooOldWithDirectXSetupBesideTheMedia)
 {
-    CMediaLayout media(TestProductPath(), "Tools\\DirectX9.0c\\dxsetup.exe");
+    // The media in a folder with a blank, and a program planted where the path would be cut at
+    // that blank, as a user who can write beside the media could.
+    CMediaLayout media(TestProductPath(), "Tools\\DirectX9.0c\\dxsetup.exe", "Vantori Setup\\");
+    ASSERT_TRUE(CopyFileA((TestsDir() + "doubles\\fake_dxsetup.exe").c_str(),
+                          (media.m_Root + "Vantori.exe").c_str(), FALSE));
     for (int answer : {IDYES, IDNO})
     {
         SCOPED_TRACE(answer == IDYES ? "Yes" : "No");
@@ -244,6 +248,8 @@ TEST_F(DirectX, TooOldWithDirectXSetupBesideTheMedia)
             ASSERT_GE(dxsetup, 0);
             EXPECT_NE(std::string::npos,
                       LogLine(dxsetup).find("Disk1\\Tools\\DirectX9.0c\\dxsetup.exe"));
+            EXPECT_NE(std::string::npos, LogLine(dxsetup + 1).find(
+                "Vantori Setup\\Disk1\\Tools\\DirectX9.0c\\dxsetup.exe")) << "the planted program ran";
             EXPECT_EQ(0xFFFFFFFFu, Abort()) << "a completed run reports no stop";
         }
         else

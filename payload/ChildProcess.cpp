@@ -11,6 +11,9 @@ namespace
 const char kArchiveName[] = "PivoraSetup_IS.bin";
 const char kInstallerName[] = "setup.exe";
 const char kWmfDistName[] = "wmfdist.exe";
+static_assert(sizeof(kArchiveName) - 1 == kLongestWorkFileName &&
+              sizeof(kInstallerName) <= sizeof(kArchiveName) &&
+              sizeof(kWmfDistName) <= sizeof(kArchiveName), "the longest name of the work directory");
 const DWORD kCreationFlags = CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP;
 const DWORD kWindowSearchMs = 10000;
 const DWORD kWindowSearchStepMs = 500;

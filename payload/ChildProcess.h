@@ -3,6 +3,10 @@
 #pragma once
 #include <windows.h>
 
+// The longest name of the files that RunInnerInstaller and RunWmfDist write into the work
+// directory ("PivoraSetup_IS.bin"); the run makes sure the work directory has room for it.
+const int kLongestWorkFileName = 18;
+
 // Starts program with commandLine (it may be changed in place by the system) and waits for its
 // end without a time-out. True when it was started and has ended, whatever its exit code.
 bool RunAndWait(const char* program, char* commandLine);

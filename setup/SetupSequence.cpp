@@ -5,6 +5,7 @@
 #include "base/Text.h"
 #include "profile/ProfileDoc.h"
 #include "resources/resource.h"
+#include "payload/ChildProcess.h"
 #include "setup/Hardening.h"
 #include "setup/InstallStage.h"
 #include "setup/Options.h"
@@ -18,9 +19,18 @@ namespace {
 const char kMutexName[] = "Mutex_PivoraSetup";
 const char kProfileName[] = "halvoro.ini";
 
-// Creates the work directory "exp*.tmp" in the temporary folder. False when it cannot be made.
+// GetTempFileNameA names the work directory "exp", up to four hex digits, ".tmp".
+const int kWorkDirectoryNameLength = 11;
+
+// Creates the work directory "exp*.tmp" in the temporary folder. False when it cannot be made,
+// also when the temporary folder is so deep that the paths of the files the run writes in the
+// work directory would not fit: that is decided before anything is created.
 bool MakeWorkDirectory(const char* tempFolder, char* workDir)
 {
+    lstrcpynA(workDir, tempFolder, MAX_PATH);
+    if (!AddBackslashTo(workDir, MAX_PATH) ||
+        lstrlenA(workDir) + kWorkDirectoryNameLength + 1 + kLongestWorkFileName >= MAX_PATH)
+        return false;
     if (!GetTempFileNameA(tempFolder, "exp", 0, workDir))
     {
         lstrcpynA(workDir, tempFolder, MAX_PATH);
@@ -82,9 +92,9 @@ int RunWithMutex(const char* commandLine)
     LoadStringA(GetModuleInstance(), IDS_CAPTION, caption, sizeof(caption));
 
     SetupRunState state;
-    if (FolderExists(workDir))
+    // The room for the backslash was made sure of before the directory was made.
+    if (FolderExists(workDir) && AddBackslashTo(workDir, sizeof(workDir)))
     {
-        AddBackslashTo(workDir, sizeof(workDir));
         CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY).DeleteValue(VALUE_CANCELED);
 
         if (!RunInstallStage(workDir, options, caption, state))

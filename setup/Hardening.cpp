@@ -1,5 +1,5 @@
 #include "setup/Hardening.h"
-#include <sddl.h>
+#include "base/ScopedHandle.h"
 
 namespace {
 
@@ -12,10 +12,6 @@ typedef BOOL (WINAPI* SetProcessDEPPolicyFn)(DWORD);
 #ifndef PROCESS_DEP_ENABLE
 #define PROCESS_DEP_ENABLE 0x00000001
 #endif
-
-// Administrators and SYSTEM only, inherited by everything the run writes inside; the DACL is
-// protected so that nothing of the temporary folder's own access list flows in.
-const char kWorkDirectorySddl[] = "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
 } // namespace
 
@@ -40,36 +36,11 @@ void HardenProcess()
 
 bool IsProcessElevated()
 {
-    HANDLE token = NULL;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    CKernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
         return false;
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation),
-                                        &size) && elevation.TokenIsElevated != 0;
-    CloseHandle(token);
-    return elevated;
-}
-
-PSECURITY_DESCRIPTOR CreateAdminOnlyDescriptor()
-{
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kWorkDirectorySddl, SDDL_REVISION_1,
-                                                              &descriptor, NULL))
-        return NULL;
-    return descriptor;
-}
-
-bool CreateWorkDirectory(const char* path)
-{
-    if (!IsProcessElevated())
-        return CreateDirectoryA(path, NULL) != FALSE;
-
-    PSECURITY_DESCRIPTOR descriptor = CreateAdminOnlyDescriptor();
-    if (!descriptor)
-        return false;
-    SECURITY_ATTRIBUTES security = {sizeof(security), descriptor, FALSE};
-    bool created = CreateDirectoryA(path, &security) != FALSE;
-    LocalFree(descriptor);
-    return created;
+    return GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation),
+                               &size) && elevation.TokenIsElevated != 0;
 }

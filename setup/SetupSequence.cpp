@@ -1,63 +1,20 @@
 #include "setup/SetupSequence.h"
-#include <shellapi.h>
 #include <objbase.h>
 #include "base/Module.h"
 #include "base/Text.h"
 #include "profile/ProfileDoc.h"
 #include "resources/resource.h"
-#include "payload/ChildProcess.h"
-#include "setup/Hardening.h"
 #include "setup/InstallStage.h"
 #include "setup/Options.h"
 #include "setup/RunState.h"
+#include "setup/WorkDirectory.h"
 #include "system/Registry.h"
 #include "system/Restart.h"
-#include "ui/DestinationDlg.h"
 
 namespace {
 
 const char kMutexName[] = "Mutex_PivoraSetup";
 const char kProfileName[] = "halvoro.ini";
-
-// GetTempFileNameA names the work directory "exp", up to four hex digits, ".tmp".
-const int kWorkDirectoryNameLength = 11;
-
-// Creates the work directory "exp*.tmp" in the temporary folder. False when it cannot be made,
-// also when the temporary folder is so deep that the paths of the files the run writes in the
-// work directory would not fit: that is decided before anything is created.
-bool MakeWorkDirectory(const char* tempFolder, char* workDir)
-{
-    lstrcpynA(workDir, tempFolder, MAX_PATH);
-    if (!AddBackslashTo(workDir, MAX_PATH) ||
-        lstrlenA(workDir) + kWorkDirectoryNameLength + 1 + kLongestWorkFileName >= MAX_PATH)
-        return false;
-    if (!GetTempFileNameA(tempFolder, "exp", 0, workDir))
-    {
-        lstrcpynA(workDir, tempFolder, MAX_PATH);
-        AddBackslashTo(workDir, MAX_PATH);
-        if (lstrlenA(workDir) + 7 >= MAX_PATH)
-            return false;
-        lstrcatA(workDir, "exp.tmp");
-    }
-    DeleteFileA(workDir);
-    return CreateWorkDirectory(workDir);
-}
-
-void RemoveWorkDirectory(const char* workDir)
-{
-    // SHFileOperation wants the path without a trailing backslash and ended by two NULs.
-    char from[MAX_PATH + 2];
-    ZeroMemory(from, sizeof(from));
-    lstrcpynA(from, workDir, MAX_PATH);
-    RemoveBackslashFrom(from);
-    SHFILEOPSTRUCTA op;
-    ZeroMemory(&op, sizeof(op));
-    op.wFunc = FO_DELETE;
-    op.pFrom = from;
-    op.pTo = "";
-    op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    SHFileOperationA(&op);
-}
 
 // The run once the mutex is held: everything it makes is released before it returns.
 int RunWithMutex(const char* commandLine)
@@ -81,8 +38,8 @@ int RunWithMutex(const char* commandLine)
         return -1;
     }
 
-    char workDir[MAX_PATH];
-    if (!MakeWorkDirectory(tempFolder, workDir))
+    CWorkDirectory workDir;
+    if (!workDir.Create(tempFolder))
         return -1;
 
     CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY_LOWER).DeleteValue(VALUE_REQUIREREBOOT);
@@ -92,20 +49,19 @@ int RunWithMutex(const char* commandLine)
     LoadStringA(GetModuleInstance(), IDS_CAPTION, caption, sizeof(caption));
 
     SetupRunState state;
-    // The room for the backslash was made sure of before the directory was made.
-    if (FolderExists(workDir) && AddBackslashTo(workDir, sizeof(workDir)))
+    if (workDir.Check())
     {
         CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY).DeleteValue(VALUE_CANCELED);
 
-        if (!RunInstallStage(workDir, options, caption, state))
+        if (!RunInstallStage(workDir.GetPath(), options, caption, state))
         {
-            RemoveWorkDirectory(workDir);
+            workDir.Remove();
             return -1;
         }
         if (state.stopped && options.m_RunningAsSetupMgr)
             RegWriteDword(HKEY_LOCAL_MACHINE, SETUPMGR_KEY, VALUE_ABORT, 1);
     }
-    RemoveWorkDirectory(workDir);
+    workDir.Remove();
 
     if (!options.m_Silent)
     {

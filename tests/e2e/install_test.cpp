@@ -38,7 +38,26 @@ TEST_F(Install, CompletedRunAsksForTheRestart)
     SetupRun run = Run();
     run.onMessage = AnswerNo;
     run.screenshotPrefix = "e2e-completed";
+    // While the destination dialog stands, the run holds its (still empty) work directory:
+    // another process can neither rename nor delete it.
+    DWORD renameError = 0, deleteError = 0;
+    const auto typeDestination = run.onDestination;
+    run.onDestination = [&](HWND dialog) {
+        const Lines found = ListFolder(m_Temp, "exp*");
+        const std::string work = m_Temp + (found.empty() ? "exp-missing" : found[0]);
+        if (!MoveFileA(work.c_str(), (work + ".moved").c_str()))
+            renameError = GetLastError();
+        else
+            MoveFileA((work + ".moved").c_str(), work.c_str());
+        if (!RemoveDirectoryA(work.c_str()))
+            deleteError = GetLastError();
+        else
+            CreateDirectoryA(work.c_str(), NULL);
+        return typeDestination(dialog);
+    };
     RunResult result = RunSetup(run);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), renameError);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), deleteError);
 
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(0u, result.exitCode);

@@ -90,7 +90,7 @@ bool IsTrailByteAt(const char* text, int index)
     return false;
 }
 
-int ShowMessage(UINT textId, UINT type, HWND owner)
+int ShowMessage(UINT textId, UINT type, HWND owner, const char* caption)
 {
     char szText[1024];
     char szCaption[256];
@@ -98,8 +98,9 @@ int ShowMessage(UINT textId, UINT type, HWND owner)
     szCaption[0] = '\0';
     HINSTANCE hInstance = GetModuleInstance();
     LoadStringA(hInstance, textId, szText, sizeof(szText));
-    LoadStringA(hInstance, IDS_CAPTION, szCaption, sizeof(szCaption));
-    return MessageBoxA(owner, szText, szCaption, type);
+    if (!caption)
+        LoadStringA(hInstance, IDS_CAPTION, szCaption, sizeof(szCaption));
+    return MessageBoxA(owner, szText, caption ? caption : szCaption, type);
 }
 
 HMODULE LoadSystemLibrary(const char* name)

@@ -25,10 +25,11 @@ bool IsTrailByteAt(const char* text, int index);
 // True when c is a lead byte of the ANSI code page (whatever follows it).
 bool IsLeadByte(unsigned char c);
 
-// The message box of the run: text id from the string table, caption string 108, no icon
-// unless type asks for one, owner as given (null for every message but the destination
-// dialog's). Returns what MessageBoxA returns.
-int ShowMessage(UINT textId, UINT type, HWND owner = NULL);
+// The message box of the run: text id from the string table, caption string 108 (or the
+// caption text given, when the caller loaded it already), no icon unless type asks for one,
+// owner as given (null for every message but the destination dialog's). Returns what
+// MessageBoxA returns.
+int ShowMessage(UINT textId, UINT type, HWND owner = NULL, const char* caption = NULL);
 
 // Loads a DLL of the system directory by its full path, never through the search order (a DLL
 // planted beside the program must not be taken). Null when it cannot be loaded.

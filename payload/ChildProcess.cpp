@@ -1,5 +1,6 @@
 #include "payload/ChildProcess.h"
 #include "base/Module.h"
+#include "base/ResourceText.h"
 #include "base/Text.h"
 #include "payload/Archive.h"
 #include "payload/Unpack.h"
@@ -11,6 +12,9 @@ namespace
 const char kArchiveName[] = "PivoraSetup_IS.bin";
 const char kInstallerName[] = "setup.exe";
 const char kWmfDistName[] = "wmfdist.exe";
+// The installer's window title, the same as IDS_INSTALLER_TITLE of the string table, for when
+// that cannot be read.
+const wchar_t kInstallerTitle[] = L"Morvane \u30A4\u30F3\u30B9\u30C8\u30FC\u30E9";
 static_assert(sizeof(kArchiveName) - 1 == kLongestWorkFileName &&
               sizeof(kInstallerName) <= sizeof(kArchiveName) &&
               sizeof(kWmfDistName) <= sizeof(kArchiveName), "the longest name of the work directory");
@@ -64,14 +68,14 @@ void WaitAndClose(PROCESS_INFORMATION& process)
 // seconds and pulled to the front half a second after it was found. Without it the run goes on.
 void BringInstallerForward()
 {
-    CText title;
-    title.LoadResourceText(GetModuleInstance(), IDS_INSTALLER_TITLE);
-    if (title.IsEmpty())
+    char title[256];
+    if (!LoadStringOr(GetModuleInstance(), IDS_INSTALLER_TITLE, kInstallerTitle, title,
+                      sizeof(title)))
         return;
     const DWORD start = MilliSeconds();
     for (;;)
     {
-        HWND window = FindWindowA(NULL, title.GetText());
+        HWND window = FindWindowA(NULL, title);
         Sleep(kWindowSearchStepMs);
         if (window)
         {

@@ -46,7 +46,7 @@ CText LocateDxSetup()
 
 } // namespace
 
-bool RunInstallStage(const char* workDir, const CSetupOptions& options, const char* /*caption*/,
+bool RunInstallStage(const char* workDir, const CSetupOptions& options, const char* caption,
                      SetupRunState& state)
 {
     CText dxSetup;
@@ -115,7 +115,7 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
     if (!state.failed && !RunWmfDist(workDir))
         state.failed = true;
     if (state.failed)
-        ShowMessage(IDS_FAILED, MB_OK);
+        ShowMessage(IDS_FAILED, MB_OK, NULL, caption);   // under the caption the run loaded
 
     if (state.offerDirectX && !dxSetup.IsEmpty())
     {

@@ -85,10 +85,9 @@ bool TempSpaceIsEnough(bool queryOk, ULONGLONG availableToCaller)
     return queryOk && availableToCaller >= TEMP_SPACE_NEEDED;
 }
 
-int RunSetup(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine, int /*nCmdShow*/)
+int RunSetup(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine,
+             int /*nCmdShow*/)
 {
-    SetModuleInstance(hInstance);
-
     // One run at a time: a second start finds the mutex and ends at once, without a word.
     SECURITY_ATTRIBUTES security = {sizeof(security), NULL, TRUE};
     HANDLE mutex = CreateMutexA(&security, FALSE, kMutexName);

@@ -1,6 +1,7 @@
 #include "payload/ChildProcess.h"
 #include "base/Module.h"
 #include "base/ResourceText.h"
+#include "base/ScopedHandle.h"
 #include "base/Text.h"
 #include "payload/Archive.h"
 #include "payload/Unpack.h"
@@ -47,21 +48,33 @@ bool JoinPath(CText& path, const char* workDir, const char* name)
            path.GetLength() == lstrlenA(workDir) + lstrlenA(name);
 }
 
-bool StartProcess(const char* applicationName, char* commandLine, PROCESS_INFORMATION* process)
+// A started child program: its process and its first thread.
+struct CChildProcess
+{
+    CKernelHandle m_hProcess;
+    CKernelHandle m_hThread;
+};
+
+bool StartProcess(const char* applicationName, char* commandLine, CChildProcess& child)
 {
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
-    memset(process, 0, sizeof(*process));
-    return CreateProcessA(applicationName, commandLine, NULL, NULL, FALSE, kCreationFlags, NULL,
-                          NULL, &startup, process) != FALSE;
+    PROCESS_INFORMATION process;
+    memset(&process, 0, sizeof(process));
+    if (!CreateProcessA(applicationName, commandLine, NULL, NULL, FALSE, kCreationFlags, NULL,
+                        NULL, &startup, &process))
+        return false;
+    child.m_hProcess.Reset(process.hProcess);
+    child.m_hThread.Reset(process.hThread);
+    return true;
 }
 
-void WaitAndClose(PROCESS_INFORMATION& process)
+void WaitAndClose(CChildProcess& child)
 {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    WaitForSingleObject(child.m_hProcess.Get(), INFINITE);
+    child.m_hThread.Reset();
+    child.m_hProcess.Reset();
 }
 
 // The installer's window may take a while to show; it is looked for every half second for ten
@@ -92,10 +105,10 @@ bool RunAndWait(const char* program, char* commandLine)
 {
     // The program is named on its own, so that a path with blanks is never tried piece by piece
     // ("C:\Users\John.exe" for "C:\Users\John Doe\...").
-    PROCESS_INFORMATION process;
-    if (!StartProcess(program, commandLine, &process))
+    CChildProcess child;
+    if (!StartProcess(program, commandLine, child))
         return false;
-    WaitAndClose(process);
+    WaitAndClose(child);
     return true;
 }
 
@@ -113,15 +126,15 @@ bool RunInnerInstaller(const char* workDir, HWND waitWindow)
     CText programPath;
     if (!JoinPath(programPath, workDir, kInstallerName))
         return false;
-    PROCESS_INFORMATION process;
-    if (!StartProcess(programPath.GetText(), programPath.ScratchCopy(), &process))
+    CChildProcess child;
+    if (!StartProcess(programPath.GetText(), programPath.ScratchCopy(), child))
         return false;
 
     BringInstallerForward();
     const bool hidden = waitWindow && IsWindowVisible(waitWindow);
     if (hidden)
         ShowWindow(waitWindow, SW_HIDE);
-    WaitAndClose(process);
+    WaitAndClose(child);
     if (hidden)
         ShowWindow(waitWindow, SW_SHOW);
 

@@ -1,5 +1,6 @@
 #include "setup/InstallStage.h"
 #include "base/Module.h"
+#include "base/ScopedHandle.h"
 #include "base/Text.h"
 #include "dxversion/DxVersion.h"
 #include "payload/ChildProcess.h"
@@ -35,12 +36,9 @@ CText LocateDxSetup()
     if (candidate.IsEmpty())
         return located;
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(candidate.GetText(), &data);
-    if (find != INVALID_HANDLE_VALUE)
-    {
-        FindClose(find);
+    CFindHandle find(FindFirstFileA(candidate.GetText(), &data));
+    if (find.IsSet())
         located.Assign(candidate);
-    }
     return located;
 }
 
@@ -89,15 +87,12 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
     RegWriteString(key.m_Root, key.m_SubKey, VALUE_PROGRAMSPATH,
                    target.GetText() ? target.GetText() : "");
 
-    CWaitDlg* wait = new (std::nothrow) CWaitDlg;
-    HWND waitWindow = NULL;
-    if (wait)
-    {
-        wait->Start(true);
-        waitWindow = wait->GetWindow();
-        if (!options.m_NoWaitDlg && waitWindow)
-            ShowWindow(waitWindow, SW_SHOW);
-    }
+    // From here to every return below; destroyed without Stop, it ends its thread all the same.
+    CWaitDlg wait;
+    wait.Start(true);
+    const HWND waitWindow = wait.GetWindow();
+    if (!options.m_NoWaitDlg && waitWindow)
+        ShowWindow(waitWindow, SW_SHOW);
 
     if (!RunInnerInstaller(workDir, waitWindow))
         state.failed = true;
@@ -108,7 +103,6 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
     {
         state.stopped = true;
         state.showInterrupted = true;
-        delete wait;
         return true;
     }
 
@@ -126,16 +120,11 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
         else
         {
             state.stopped = true;
-            delete wait;
             return true;
         }
     }
 
-    if (wait)
-    {
-        wait->Stop(true, false, false);
-        delete wait;
-    }
+    wait.Stop(true, false, false);
     if (!state.failed)
         state.completed = true;
     return true;

@@ -1,6 +1,7 @@
 #include "setup/SetupSequence.h"
 #include <objbase.h>
 #include "base/Module.h"
+#include "base/ScopedHandle.h"
 #include "base/Text.h"
 #include "profile/ProfileDoc.h"
 #include "resources/resource.h"
@@ -90,15 +91,8 @@ int RunSetup(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLi
 {
     // One run at a time: a second start finds the mutex and ends at once, without a word.
     SECURITY_ATTRIBUTES security = {sizeof(security), NULL, TRUE};
-    HANDLE mutex = CreateMutexA(&security, FALSE, kMutexName);
-    if (!mutex)
+    CKernelHandle mutex(CreateMutexA(&security, FALSE, kMutexName));
+    if (!mutex.IsSet() || GetLastError() == ERROR_ALREADY_EXISTS)
         return -1;
-    if (GetLastError() == ERROR_ALREADY_EXISTS)
-    {
-        CloseHandle(mutex);
-        return -1;
-    }
-    int exitCode = RunWithMutex(lpCmdLine);
-    CloseHandle(mutex);
-    return exitCode;
+    return RunWithMutex(lpCmdLine);
 }

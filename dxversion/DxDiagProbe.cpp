@@ -1,5 +1,6 @@
 #include "dxversion/DxProbe.h"
 #include "base/CodePage.h"
+#include "base/ScopedHandle.h"
 #include <ole2.h>
 #include <oleauto.h>
 #include <dxdiag.h>
@@ -62,31 +63,28 @@ HRESULT ProbeDxDiag(DWORD* major, DWORD* minor, char* letter)
     bool comStarted = SUCCEEDED(CoInitialize(NULL));
     int read = 0;
 
-    IDxDiagProvider* provider = NULL;
-    if (SUCCEEDED(CoCreateInstance(kClsidDxDiagProvider, NULL, CLSCTX_INPROC_SERVER,
-                                   kIidDxDiagProvider, reinterpret_cast<void**>(&provider))) &&
-        provider)
+    // The interfaces go before COM does.
     {
-        DXDIAG_INIT_PARAMS params = {};
-        params.dwSize = sizeof(params);
-        params.dwDxDiagHeaderVersion = DXDIAG_DX9_SDK_VERSION;
-        params.bAllowWHQLChecks = FALSE;
-        params.pReserved = NULL;
-
-        IDxDiagContainer* root = NULL;
-        if (SUCCEEDED(provider->Initialize(&params)) &&
-            SUCCEEDED(provider->GetRootContainer(&root)) && root)
+        CInterface<IDxDiagProvider> provider;
+        if (SUCCEEDED(CoCreateInstance(kClsidDxDiagProvider, NULL, CLSCTX_INPROC_SERVER,
+                                       kIidDxDiagProvider,
+                                       reinterpret_cast<void**>(provider.Receive()))) &&
+            provider.IsSet())
         {
-            IDxDiagContainer* systemInfo = NULL;
-            if (SUCCEEDED(root->GetChildContainer(L"DxDiag_SystemInfo", &systemInfo)) &&
-                systemInfo)
-            {
-                read = ReadVersionProperties(systemInfo, major, minor, letter);
-                systemInfo->Release();
-            }
-            root->Release();
+            DXDIAG_INIT_PARAMS params = {};
+            params.dwSize = sizeof(params);
+            params.dwDxDiagHeaderVersion = DXDIAG_DX9_SDK_VERSION;
+            params.bAllowWHQLChecks = FALSE;
+            params.pReserved = NULL;
+
+            CInterface<IDxDiagContainer> root;
+            CInterface<IDxDiagContainer> systemInfo;
+            if (SUCCEEDED(provider->Initialize(&params)) &&
+                SUCCEEDED(provider->GetRootContainer(root.Receive())) && root.IsSet() &&
+                SUCCEEDED(root->GetChildContainer(L"DxDiag_SystemInfo", systemInfo.Receive())) &&
+                systemInfo.IsSet())
+                read = ReadVersionProperties(systemInfo.Get(), major, minor, letter);
         }
-        provider->Release();
     }
 
     if (comStarted)

@@ -54,20 +54,14 @@ bool IsDeviceName(const char* level, int length)
     return false;
 }
 
-// A level of dots and blanks only is "." or ".." once Windows has trimmed it.
-bool IsDotLevel(const char* level, int length)
-{
-    for (int i = 0; i < length; ++i)
-        if (level[i] != '.' && level[i] != ' ')
-            return false;
-    return true;
-}
-
 // The entry name becomes a path under the destination folder, so it must be a relative path
 // that cannot leave it: not empty, no drive, no colon at all (that would also open an
-// alternate data stream), no leading separator, no empty, dot, dot-dot or device level. A name
-// field without its terminator inside the 264 bytes is refused too. Separators are found with
-// the double-byte rule: 0x5C as the second byte of a character is not a backslash.
+// alternate data stream), no leading separator, no empty or device level. No level may end in
+// a dot or a blank, which Windows drops ("setup.exe." is setup.exe, ". ." is "."), nor in a
+// lead byte without its trail byte, which the conversion to the file system's names drops or
+// changes. A name field without its terminator inside the 264 bytes is refused too. Separators
+// are found with the double-byte rule: 0x5C as the second byte of a character is not a
+// backslash.
 bool IsSafeEntryName(const char* field)
 {
     const char* end = static_cast<const char*>(memchr(field, '\0', kNameField));
@@ -75,25 +69,27 @@ bool IsSafeEntryName(const char* field)
         return false;
     const int length = static_cast<int>(end - field);
     int levelStart = 0;
+    bool loneLead = false;   // the level so far ends in a lead byte without its trail byte
     for (int i = 0; i <= length; ++i)
     {
-        if (i + 1 < length &&
-            IsDoubleBytePair(static_cast<unsigned char>(field[i]),
-                             static_cast<unsigned char>(field[i + 1])))
+        const unsigned char c = static_cast<unsigned char>(field[i]);
+        if (i + 1 < length && IsDoubleBytePair(c, static_cast<unsigned char>(field[i + 1])))
         {
             ++i;
+            loneLead = false;
             continue;
         }
-        if (i < length && field[i] == ':')
+        if (c == ':')
             return false;
         if (i == length || IsSeparator(field[i]))
         {
             const int levelLength = i - levelStart;
-            if (levelLength == 0 || IsDotLevel(field + levelStart, levelLength) ||
+            if (levelLength == 0 || loneLead || field[i - 1] == '.' || field[i - 1] == ' ' ||
                 IsDeviceName(field + levelStart, levelLength))
                 return false;
             levelStart = i + 1;
         }
+        loneLead = IsLeadByte(c);
     }
     return true;
 }
@@ -147,8 +143,11 @@ HRESULT ExtractEntries(CFileObject& archive, const char* destinationFolder, LONG
         if (!path.AppendWhole(name))
             return E_OUTOFMEMORY;
 
+        // The destination is the new work directory: a file that is there already was written by
+        // an earlier entry of another name for the same file (a repeat, another case), or is the
+        // archive itself, and is never overwritten.
         CFileObject output;
-        hr = CreateOutputFile(output, path.GetText());
+        hr = CreateNewOutputFile(output, path.GetText());
         if (FAILED(hr))
             return hr;
         const LONGLONG dataSize = ReadInt64(header);

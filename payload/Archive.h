@@ -5,7 +5,9 @@
 
 // Copies every entry of the archive at archivePath into destinationFolder (with or without a
 // trailing backslash). 0 when every entry was written; otherwise the first failure: the open's
-// code, 0x80070026 when the archive ends early, E_FAIL for a wrong magic or an entry name that
-// would not stay inside the destination, the folded last error of a failed read or write.
+// code (0x80070050 for a file that is there already: a second entry for the same file, or one
+// named like the archive in the destination), 0x80070026 when the archive ends early, E_FAIL
+// for a wrong magic or an entry name that would not stay inside the destination or that Windows
+// would change, the folded last error of a failed read or write.
 // Nothing written before a failure is removed.
 HRESULT ExtractArchive(const char* archivePath, const char* destinationFolder);

@@ -1,5 +1,7 @@
 #include "payload/ChildProcess.h"
 #include "base/Module.h"
+#include "base/ResourceText.h"
+#include "base/ScopedHandle.h"
 #include "base/Text.h"
 #include "payload/Archive.h"
 #include "payload/Unpack.h"
@@ -11,6 +13,12 @@ namespace
 const char kArchiveName[] = "PivoraSetup_IS.bin";
 const char kInstallerName[] = "setup.exe";
 const char kWmfDistName[] = "wmfdist.exe";
+// The installer's window title, the same as IDS_INSTALLER_TITLE of the string table, for when
+// that cannot be read.
+const wchar_t kInstallerTitle[] = L"Morvane \u30A4\u30F3\u30B9\u30C8\u30FC\u30E9";
+static_assert(sizeof(kArchiveName) - 1 == kLongestWorkFileName &&
+              sizeof(kInstallerName) <= sizeof(kArchiveName) &&
+              sizeof(kWmfDistName) <= sizeof(kArchiveName), "the longest name of the work directory");
 const DWORD kCreationFlags = CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP;
 const DWORD kWindowSearchMs = 10000;
 const DWORD kWindowSearchStepMs = 500;
@@ -39,35 +47,47 @@ bool JoinPath(CText& path, const char* workDir, const char* name)
     return path.Assign(workDir) && path.AppendWhole(name);
 }
 
-bool StartProcess(const char* applicationName, char* commandLine, PROCESS_INFORMATION* process)
+// A started child program: its process and its first thread.
+struct CChildProcess
+{
+    CKernelHandle m_hProcess;
+    CKernelHandle m_hThread;
+};
+
+bool StartProcess(const char* applicationName, char* commandLine, CChildProcess& child)
 {
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
-    memset(process, 0, sizeof(*process));
-    return CreateProcessA(applicationName, commandLine, NULL, NULL, FALSE, kCreationFlags, NULL,
-                          NULL, &startup, process) != FALSE;
+    PROCESS_INFORMATION process;
+    memset(&process, 0, sizeof(process));
+    if (!CreateProcessA(applicationName, commandLine, NULL, NULL, FALSE, kCreationFlags, NULL,
+                        NULL, &startup, &process))
+        return false;
+    child.m_hProcess.Reset(process.hProcess);
+    child.m_hThread.Reset(process.hThread);
+    return true;
 }
 
-void WaitAndClose(PROCESS_INFORMATION& process)
+void WaitAndClose(CChildProcess& child)
 {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    WaitForSingleObject(child.m_hProcess.Get(), INFINITE);
+    child.m_hThread.Reset();
+    child.m_hProcess.Reset();
 }
 
 // The installer's window may take a while to show; it is looked for every half second for ten
 // seconds and pulled to the front half a second after it was found. Without it the run goes on.
 void BringInstallerForward()
 {
-    CText title;
-    title.LoadResourceText(GetModuleInstance(), IDS_INSTALLER_TITLE);
-    if (title.IsEmpty())
+    char title[256];
+    if (!LoadStringOr(GetModuleInstance(), IDS_INSTALLER_TITLE, kInstallerTitle, title,
+                      sizeof(title)))
         return;
     const DWORD start = MilliSeconds();
     for (;;)
     {
-        HWND window = FindWindowA(NULL, title.GetText());
+        HWND window = FindWindowA(NULL, title);
         Sleep(kWindowSearchStepMs);
         if (window)
         {
@@ -80,12 +100,14 @@ void BringInstallerForward()
 }
 } // namespace
 
-bool RunAndWait(char* commandLine)
+bool RunAndWait(const char* program, char* commandLine)
 {
-    PROCESS_INFORMATION process;
-    if (!StartProcess(NULL, commandLine, &process))
+    // The program is named on its own, so that a path with blanks is never tried piece by piece
+    // ("C:\Users\John.exe" for "C:\Users\John Doe\...").
+    CChildProcess child;
+    if (!StartProcess(program, commandLine, child))
         return false;
-    WaitAndClose(process);
+    WaitAndClose(child);
     return true;
 }
 
@@ -99,20 +121,19 @@ bool RunInnerInstaller(const char* workDir, HWND waitWindow)
     if (FAILED(ExtractArchive(archivePath.GetText(), workDir)))
         return false;
 
-    // The command line is the bare path. The program is also named on its own, so that a path
-    // with blanks is never tried piece by piece ("C:\Users\John.exe" for "C:\Users\John Doe\...").
+    // The command line is the bare path; the program is named on its own as in RunAndWait.
     CText programPath;
     if (!JoinPath(programPath, workDir, kInstallerName))
         return false;
-    PROCESS_INFORMATION process;
-    if (!StartProcess(programPath.GetText(), programPath.ScratchCopy(), &process))
+    CChildProcess child;
+    if (!StartProcess(programPath.GetText(), programPath.ScratchCopy(), child))
         return false;
 
     BringInstallerForward();
     const bool hidden = waitWindow && IsWindowVisible(waitWindow);
     if (hidden)
         ShowWindow(waitWindow, SW_HIDE);
-    WaitAndClose(process);
+    WaitAndClose(child);
     if (hidden)
         ShowWindow(waitWindow, SW_SHOW);
 
@@ -130,7 +151,7 @@ bool RunWmfDist(const char* workDir)
         return false;
     CText commandLine;
     bool result = commandLine.Format("\"%s\" /Q", path.GetText()) &&
-                  RunAndWait(commandLine.ScratchCopy());
+                  RunAndWait(path.GetText(), commandLine.ScratchCopy());
     DeleteFileA(path.GetText());
     return result;
 }

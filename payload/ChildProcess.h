@@ -3,9 +3,13 @@
 #pragma once
 #include <windows.h>
 
-// Starts commandLine (it may be changed in place by the system) and waits for its end without
-// a time-out. True when it was started and has ended, whatever its exit code.
-bool RunAndWait(char* commandLine);
+// The longest name of the files that RunInnerInstaller and RunWmfDist write into the work
+// directory ("PivoraSetup_IS.bin"); the run makes sure the work directory has room for it.
+const int kLongestWorkFileName = 18;
+
+// Starts program with commandLine (it may be changed in place by the system) and waits for its
+// end without a time-out. True when it was started and has ended, whatever its exit code.
+bool RunAndWait(const char* program, char* commandLine);
 
 // Unpacks the payload archive into workDir (ending with a backslash), starts its setup.exe,
 // brings the installer's window to the front once it shows, hides a visible waitWindow (may be

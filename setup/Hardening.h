@@ -1,4 +1,4 @@
-// Process-wide defences taken at start and the security of the work directory.
+// Process-wide defences taken at start, and whether the run is elevated.
 #pragma once
 #include <windows.h>
 
@@ -9,13 +9,3 @@ void HardenProcess();
 
 // True when the process runs with an elevated (administrator) token.
 bool IsProcessElevated();
-
-// The security of the work directory of an elevated run: full access for Administrators and
-// SYSTEM only, inherited by everything inside, nothing inherited from the parent. Free it with
-// LocalFree; null when it cannot be made.
-PSECURITY_DESCRIPTOR CreateAdminOnlyDescriptor();
-
-// Creates the work directory. Elevated, it grants access only to Administrators and SYSTEM, so
-// that a process of the same user that is not elevated cannot change what the run will start;
-// otherwise it keeps the default security. Fails when the directory already exists.
-bool CreateWorkDirectory(const char* path);

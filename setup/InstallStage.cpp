@@ -1,5 +1,6 @@
 #include "setup/InstallStage.h"
 #include "base/Module.h"
+#include "base/ScopedHandle.h"
 #include "base/Text.h"
 #include "dxversion/DxVersion.h"
 #include "payload/ChildProcess.h"
@@ -36,18 +37,15 @@ CText LocateDxSetup()
     if (candidate.IsEmpty())
         return located;
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(candidate.GetText(), &data);
-    if (find != INVALID_HANDLE_VALUE)
-    {
-        FindClose(find);
+    CFindHandle find(FindFirstFileA(candidate.GetText(), &data));
+    if (find.IsSet())
         located.Assign(candidate);
-    }
     return located;
 }
 
 } // namespace
 
-bool RunInstallStage(const char* workDir, const CSetupOptions& options, const char* /*caption*/,
+bool RunInstallStage(const char* workDir, const CSetupOptions& options, const char* caption,
                      SetupRunState& state)
 {
     CText dxSetup;
@@ -90,15 +88,12 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
     RegWriteString(key.m_Root, key.m_SubKey, VALUE_PROGRAMSPATH,
                    target.GetText() ? target.GetText() : "");
 
-    CWaitDlg* wait = new (std::nothrow) CWaitDlg;
-    HWND waitWindow = NULL;
-    if (wait)
-    {
-        wait->Start(true);
-        waitWindow = wait->GetWindow();
-        if (!options.m_NoWaitDlg && waitWindow)
-            ShowWindow(waitWindow, SW_SHOW);
-    }
+    // From here to every return below; destroyed without Stop, it ends its thread all the same.
+    CWaitDlg wait;
+    wait.Start(true);
+    const HWND waitWindow = wait.GetWindow();
+    if (!options.m_NoWaitDlg && waitWindow)
+        ShowWindow(waitWindow, SW_SHOW);
 
     if (!RunInnerInstaller(workDir, waitWindow))
         state.failed = true;
@@ -109,34 +104,28 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
     {
         state.stopped = true;
         state.showInterrupted = true;
-        delete wait;
         return true;
     }
 
     if (!state.failed && !RunWmfDist(workDir))
         state.failed = true;
     if (state.failed)
-        ShowMessage(IDS_FAILED, MB_OK);
+        ShowMessage(IDS_FAILED, MB_OK, NULL, caption);   // under the caption the run loaded
 
     if (state.offerDirectX && !dxSetup.IsEmpty())
     {
         if (ShowMessage(IDS_DXOFFER, MB_YESNO) == IDYES)
         {
-            RunAndWait(dxSetup.ScratchCopy());
+            RunAndWait(dxSetup.GetText(), dxSetup.ScratchCopy());
         }
         else
         {
             state.stopped = true;
-            delete wait;
             return true;
         }
     }
 
-    if (wait)
-    {
-        wait->Stop(true, false, false);
-        delete wait;
-    }
+    wait.Stop(true, false, false);
     if (!state.failed)
         state.completed = true;
     return true;

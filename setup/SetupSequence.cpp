@@ -1,54 +1,22 @@
 #include "setup/SetupSequence.h"
-#include <shellapi.h>
 #include <objbase.h>
 #include "base/Module.h"
+#include "base/ScopedHandle.h"
 #include "base/Text.h"
 #include "profile/ProfileDoc.h"
 #include "resources/resource.h"
-#include "setup/Hardening.h"
 #include "setup/InstallStage.h"
 #include "setup/Options.h"
 #include "setup/RunState.h"
+#include "setup/WorkDirectory.h"
 #include "system/Registry.h"
 #include "system/Restart.h"
-#include "ui/Folder.h"
 #include "ui/Message.h"
 
 namespace {
 
 const char kMutexName[] = "Mutex_PivoraSetup";
 const char kProfileName[] = "halvoro.ini";
-
-// Creates the work directory "exp*.tmp" in the temporary folder. False when it cannot be made.
-bool MakeWorkDirectory(const char* tempFolder, char* workDir)
-{
-    if (!GetTempFileNameA(tempFolder, "exp", 0, workDir))
-    {
-        lstrcpynA(workDir, tempFolder, MAX_PATH);
-        AddBackslashTo(workDir, MAX_PATH);
-        if (lstrlenA(workDir) + 7 >= MAX_PATH)
-            return false;
-        lstrcatA(workDir, "exp.tmp");
-    }
-    DeleteFileA(workDir);
-    return CreateWorkDirectory(workDir);
-}
-
-void RemoveWorkDirectory(const char* workDir)
-{
-    // SHFileOperation wants the path without a trailing backslash and ended by two NULs.
-    char from[MAX_PATH + 2];
-    ZeroMemory(from, sizeof(from));
-    lstrcpynA(from, workDir, MAX_PATH);
-    RemoveBackslashFrom(from);
-    SHFILEOPSTRUCTA op;
-    ZeroMemory(&op, sizeof(op));
-    op.wFunc = FO_DELETE;
-    op.pFrom = from;
-    op.pTo = "";
-    op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    SHFileOperationA(&op);
-}
 
 // The run once the mutex is held: everything it makes is released before it returns.
 int RunWithMutex(const char* commandLine)
@@ -72,8 +40,8 @@ int RunWithMutex(const char* commandLine)
         return -1;
     }
 
-    char workDir[MAX_PATH];
-    if (!MakeWorkDirectory(tempFolder, workDir))
+    CWorkDirectory workDir;
+    if (!workDir.Create(tempFolder))
         return -1;
 
     CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY_LOWER).DeleteValue(VALUE_REQUIREREBOOT);
@@ -83,20 +51,19 @@ int RunWithMutex(const char* commandLine)
     LoadStringA(GetModuleInstance(), IDS_CAPTION, caption, sizeof(caption));
 
     SetupRunState state;
-    if (FolderExists(workDir))
+    if (workDir.Check())
     {
-        AddBackslashTo(workDir, sizeof(workDir));
         CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY).DeleteValue(VALUE_CANCELED);
 
-        if (!RunInstallStage(workDir, options, caption, state))
+        if (!RunInstallStage(workDir.GetPath(), options, caption, state))
         {
-            RemoveWorkDirectory(workDir);
+            workDir.Remove();
             return -1;
         }
         if (state.stopped && options.m_RunningAsSetupMgr)
             RegWriteDword(HKEY_LOCAL_MACHINE, SETUPMGR_KEY, VALUE_ABORT, 1);
     }
-    RemoveWorkDirectory(workDir);
+    workDir.Remove();
 
     if (!options.m_Silent)
     {
@@ -120,21 +87,13 @@ bool TempSpaceIsEnough(bool queryOk, ULONGLONG availableToCaller)
     return queryOk && availableToCaller >= TEMP_SPACE_NEEDED;
 }
 
-int RunSetup(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine, int /*nCmdShow*/)
+int RunSetup(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine,
+             int /*nCmdShow*/)
 {
-    SetModuleInstance(hInstance);
-
     // One run at a time: a second start finds the mutex and ends at once, without a word.
     SECURITY_ATTRIBUTES security = {sizeof(security), NULL, TRUE};
-    HANDLE mutex = CreateMutexA(&security, FALSE, kMutexName);
-    if (!mutex)
+    CKernelHandle mutex(CreateMutexA(&security, FALSE, kMutexName));
+    if (!mutex.IsSet() || GetLastError() == ERROR_ALREADY_EXISTS)
         return -1;
-    if (GetLastError() == ERROR_ALREADY_EXISTS)
-    {
-        CloseHandle(mutex);
-        return -1;
-    }
-    int exitCode = RunWithMutex(lpCmdLine);
-    CloseHandle(mutex);
-    return exitCode;
+    return RunWithMutex(lpCmdLine);
 }

@@ -1,4 +1,5 @@
 #include "system/Registry.h"
+#include "base/ScopedHandle.h"
 
 namespace {
 
@@ -12,8 +13,8 @@ void CopyDefault(char* buffer, const char* defaultText)
 void RegReadString(HKEY root, const char* subKey, const char* name, const char* defaultText,
                    char* buffer)
 {
-    HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ | kRegistryView, &key) != ERROR_SUCCESS)
+    CKeyHandle key;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_READ | kRegistryView, key.Receive()) != ERROR_SUCCESS)
     {
         CopyDefault(buffer, defaultText);
         return;
@@ -21,31 +22,29 @@ void RegReadString(HKEY root, const char* subKey, const char* name, const char* 
     // 255 bytes are offered, so that a value stored without its terminator can still be ended
     // inside the buffer.
     DWORD size = REG_STRING_BUFFER - 1;
-    if (RegQueryValueExA(key, name, NULL, NULL, reinterpret_cast<BYTE*>(buffer), &size) !=
+    if (RegQueryValueExA(key.Get(), name, NULL, NULL, reinterpret_cast<BYTE*>(buffer), &size) !=
         ERROR_SUCCESS)
         CopyDefault(buffer, defaultText);
     else if (size == 0 || buffer[size - 1] != '\0')
         buffer[size] = '\0';
-    RegCloseKey(key);
 }
 
 int RegReadDword(HKEY root, const char* subKey, const char* name, DWORD* value, DWORD defaultValue)
 {
-    HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ | kRegistryView, &key) != ERROR_SUCCESS)
+    CKeyHandle key;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_READ | kRegistryView, key.Receive()) != ERROR_SUCCESS)
     {
         *value = defaultValue;
         return 0;
     }
     BYTE data[256];
     DWORD size = sizeof(data);
-    int read = RegQueryValueExA(key, name, NULL, NULL, data, &size) == ERROR_SUCCESS &&
+    int read = RegQueryValueExA(key.Get(), name, NULL, NULL, data, &size) == ERROR_SUCCESS &&
                size >= sizeof(DWORD);
     if (read)
         CopyMemory(value, data, sizeof(DWORD));
     else
         *value = defaultValue;
-    RegCloseKey(key);
     return read;
 }
 
@@ -54,12 +53,11 @@ namespace {
 int WriteValue(HKEY root, const char* subKey, const char* name, DWORD type, const void* data,
                DWORD size)
 {
-    HKEY key;
-    if (RegCreateKeyExA(root, subKey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE | kRegistryView, NULL, &key,
-                        NULL) != ERROR_SUCCESS)
+    CKeyHandle key;
+    if (RegCreateKeyExA(root, subKey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE | kRegistryView,
+                        NULL, key.Receive(), NULL) != ERROR_SUCCESS)
         return 0;
-    RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
+    RegSetValueExA(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
     return 1;
 }
 
@@ -86,12 +84,11 @@ CRegistryKey::CRegistryKey(HKEY root, const char* subKey)
 
 int CRegistryKey::DeleteValue(const char* name)
 {
-    HKEY key;
-    if (RegOpenKeyExA(m_Root, m_SubKey, 0, KEY_WRITE | kRegistryView, &key) != ERROR_SUCCESS)
+    CKeyHandle key;
+    if (RegOpenKeyExA(m_Root, m_SubKey, 0, KEY_WRITE | kRegistryView, key.Receive()) !=
+        ERROR_SUCCESS)
         return 0;
-    int deleted = RegDeleteValueA(key, name) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return deleted;
+    return RegDeleteValueA(key.Get(), name) == ERROR_SUCCESS;
 }
 
 CText& CRegistryKey::ReadString(CText& out, const char* name, const char* defaultText)

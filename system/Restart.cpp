@@ -1,4 +1,5 @@
 #include "system/Restart.h"
+#include "base/ScopedHandle.h"
 
 OsKind ClassifyOs(bool queryOk, const OSVERSIONINFOA& info)
 {
@@ -32,17 +33,16 @@ void RestartSystemWith(const RestartCalls& calls, OsKind kind)
     // token cannot be had the calls simply fail.
     if (kind != OsKindWin98 && kind != OsKindWinMe)
     {
-        HANDLE token = NULL;
+        CKernelHandle token;
         if (calls.pOpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
-                                    &token))
+                                    token.Receive()))
         {
             TOKEN_PRIVILEGES privileges;
             ZeroMemory(&privileges, sizeof(privileges));
             calls.pLookupPrivilegeValueA(NULL, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
             privileges.PrivilegeCount = 1;
             privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-            calls.pAdjustTokenPrivileges(token, FALSE, &privileges, 0, NULL, NULL);
-            CloseHandle(token);
+            calls.pAdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, NULL, NULL);
         }
     }
     calls.pExitWindowsEx(EWX_REBOOT, 0);

@@ -1,4 +1,5 @@
 #include "ui/DestinationDlg.h"
+#include "base/ResourceText.h"
 #include "resources/resource.h"
 #include "ui/Folder.h"
 #include "ui/Message.h"
@@ -41,9 +42,11 @@ void CDestinationDlg::OnCommand(WORD id, WORD /*code*/)
     GetWindowTextA(m_hEdit, current, 259);
     char chosen[MAX_PATH];
     chosen[0] = '\0';
+    // The same text as IDS_BROWSE_TITLE, for when the string table cannot be read.
+    static const wchar_t kBrowseTitle[] = L"\u30BB\u30C3\u30C8\u30A2\u30C3\u30D7\u5148\u3092"
+                                          L"\u9078\u629E\u3057\u3066\u304F\u3060\u3055\u3044\u3002";
     char title[256];
-    title[0] = '\0';
-    LoadStringA(m_hInstance, IDS_BROWSE_TITLE, title, sizeof(title));
+    LoadStringOr(m_hInstance, IDS_BROWSE_TITLE, kBrowseTitle, title, sizeof(title));
     BrowseForFolder(GetHandle(), title, current, chosen, 0);
     if (chosen[0])
         SetWindowTextA(m_hEdit, chosen);

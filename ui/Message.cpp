@@ -2,7 +2,7 @@
 #include "base/Module.h"
 #include "resources/resource.h"
 
-int ShowMessage(UINT textId, UINT type, HWND owner)
+int ShowMessage(UINT textId, UINT type, HWND owner, const char* caption)
 {
     char szText[1024];
     char szCaption[256];
@@ -10,6 +10,7 @@ int ShowMessage(UINT textId, UINT type, HWND owner)
     szCaption[0] = '\0';
     HINSTANCE hInstance = GetModuleInstance();
     LoadStringA(hInstance, textId, szText, sizeof(szText));
-    LoadStringA(hInstance, IDS_CAPTION, szCaption, sizeof(szCaption));
-    return MessageBoxA(owner, szText, szCaption, type);
+    if (!caption)
+        LoadStringA(hInstance, IDS_CAPTION, szCaption, sizeof(szCaption));
+    return MessageBoxA(owner, szText, caption ? caption : szCaption, type);
 }

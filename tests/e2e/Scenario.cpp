@@ -102,15 +102,16 @@ std::vector<std::string> ScenarioTest::Texts(const RunResult& result)
     return texts;
 }
 
-CMediaLayout::CMediaLayout(const std::string& product, const char* dxSetupBelowDisk1)
-    : m_Root(MakeTempDir("media"))
+CMediaLayout::CMediaLayout(const std::string& product, const char* dxSetupBelowDisk1,
+                           const std::string& below)
+    : m_Root(MakeTempDir("media")), m_Media(m_Root + below)
 {
-    for (const char* folder : {"Disk1", "Disk1\\Setup"})
-        CreateDirectoryA((m_Root + folder).c_str(), NULL);
+    for (const char* folder : {"", "Disk1", "Disk1\\Setup"})
+        CreateDirectoryA((m_Media + folder).c_str(), NULL);
     CopyFileA(product.c_str(), Program().c_str(), FALSE);
     if (!dxSetupBelowDisk1)
         return;
-    std::string target = m_Root + "Disk1\\" + dxSetupBelowDisk1;
+    std::string target = m_Media + "Disk1\\" + dxSetupBelowDisk1;
     for (size_t pos = m_Root.size(); (pos = target.find('\\', pos + 1)) != std::string::npos;)
         CreateDirectoryA(target.substr(0, pos).c_str(), NULL);
     CopyFileA((ProgramDir() + "doubles\\fake_dxsetup.exe").c_str(), target.c_str(), FALSE);

@@ -47,15 +47,17 @@ protected:
     std::string m_Destination;  // typed into the destination dialog (no trailing backslash)
 };
 
-// A copy of the product at <drive>\media\Disk1\Setup\PivoraSetup.exe beside a DirectX setup
-// (the fake) at the given path under Disk1; removed again at the end.
+// A copy of the product at <temp>\media\<below>Disk1\Setup\PivoraSetup.exe beside a DirectX
+// setup (the fake) at the given path under Disk1; removed again at the end.
 class CMediaLayout
 {
 public:
-    CMediaLayout(const std::string& product, const char* dxSetupBelowDisk1);
+    CMediaLayout(const std::string& product, const char* dxSetupBelowDisk1,
+                 const std::string& below = "");
     ~CMediaLayout();
-    std::string Program() const { return m_Root + "Disk1\\Setup\\PivoraSetup.exe"; }
+    std::string Program() const { return m_Media + "Disk1\\Setup\\PivoraSetup.exe"; }
     std::string m_Root;
+    std::string m_Media;
 };
 
 // xtsetup.ini in the Windows directory with [Setup] DX=value while it lives.

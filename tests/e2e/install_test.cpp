@@ -38,7 +38,26 @@ TEST_F(Install, CompletedRunAsksForTheRestart)
     SetupRun run = Run();
     run.onMessage = AnswerNo;
     run.screenshotPrefix = "e2e-completed";
+    // While the destination dialog stands, the run holds its (still empty) work directory:
+    // another process can neither rename nor delete it.
+    DWORD renameError = 0, deleteError = 0;
+    const auto typeDestination = run.onDestination;
+    run.onDestination = [&](HWND dialog) {
+        const Lines found = ListFolder(m_Temp, "exp*");
+        const std::string work = m_Temp + (found.empty() ? "exp-missing" : found[0]);
+        if (!MoveFileA(work.c_str(), (work + ".moved").c_str()))
+            renameError = GetLastError();
+        else
+            MoveFileA((work + ".moved").c_str(), work.c_str());
+        if (!RemoveDirectoryA(work.c_str()))
+            deleteError = GetLastError();
+        else
+            CreateDirectoryA(work.c_str(), NULL);
+        return typeDestination(dialog);
+    };
     RunResult result = RunSetup(run);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), renameError);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), deleteError);
 
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(0u, result.exitCode);
@@ -170,19 +189,33 @@ TEST_F(Install, BrokenArchiveFailsWithMessage111)
     ExpectNoWorkDirectoryLeft();
 }
 
+// A temporary folder that is read-only, and one so deep that the work directory, its
+// backslash and "PivoraSetup_IS.bin" would not fit in MAX_PATH: no work directory, nothing
+// written there, exit code -1.
 TEST_F(Install, WorkDirectoryThatCannotBeMadeEndsTheRun)
 {
+    std::string deep = m_Temp;
+    while (deep.size() < 165)
+        deep += std::string(60, 'd') + "\\";
+    deep += std::string(235 - deep.size() - 1, 'd') + "\\";
+    for (size_t pos = m_Temp.size(); (pos = deep.find('\\', pos + 1)) != std::string::npos;)
+        CreateDirectoryA(deep.substr(0, pos).c_str(), NULL);
     const char* drive = getenv("PIVORA_READONLY_DRIVE");
-    if (!drive || !*drive)
-        GTEST_SKIP() << "no read-only drive mapped";
-    SetupRun run = Run();
-    run.environment = {{"TEMP", std::string(drive) + "\\"}, {"TMP", std::string(drive) + "\\"}};
-    run.timeoutMs = 20000;
-    RunResult result = RunSetup(run);
-    EXPECT_FALSE(result.timedOut);
-    EXPECT_EQ(0xFFFFFFFFu, result.exitCode);
-    EXPECT_TRUE(result.messages.empty());
-    EXPECT_FALSE(result.destinationShown);
+    for (const std::string& temp : {drive && *drive ? std::string(drive) + "\\" : std::string(), deep})
+    {
+        if (temp.empty())
+            continue;   // no read-only drive mapped
+        SCOPED_TRACE(temp);
+        SetupRun run = Run();
+        run.environment = {{"TEMP", temp}, {"TMP", temp}};
+        run.timeoutMs = 20000;
+        RunResult result = RunSetup(run);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(0xFFFFFFFFu, result.exitCode);
+        EXPECT_TRUE(result.messages.empty());
+        EXPECT_FALSE(result.destinationShown);
+        EXPECT_EQ(std::vector<std::string>(), ListFolder(temp));
+    }
 }
 
 // DirectX older than 9: the DirectX setup beside the media decides how the run goes on.
@@ -212,7 +245,11 @@ TEST_F(DirectX, TooOldWithoutDirectXSetupEndsWithMessage116)
 
 TEST_F(DirectX, TooOldWithDirectXSetupBesideTheMedia)
 {
-    CMediaLayout media(TestProductPath(), "Tools\\DirectX9.0c\\dxsetup.exe");
+    // The media in a folder with a blank, and a program planted where the path would be cut at
+    // that blank, as a user who can write beside the media could.
+    CMediaLayout media(TestProductPath(), "Tools\\DirectX9.0c\\dxsetup.exe", "Vantori Setup\\");
+    ASSERT_TRUE(CopyFileA((ProgramDir() + "doubles\\fake_dxsetup.exe").c_str(),
+                          (media.m_Root + "Vantori.exe").c_str(), FALSE));
     for (int answer : {IDYES, IDNO})
     {
         SCOPED_TRACE(answer == IDYES ? "Yes" : "No");
@@ -244,6 +281,8 @@ TEST_F(DirectX, TooOldWithDirectXSetupBesideTheMedia)
             ASSERT_GE(dxsetup, 0);
             EXPECT_NE(std::string::npos,
                       LogLine(dxsetup).find("Disk1\\Tools\\DirectX9.0c\\dxsetup.exe"));
+            EXPECT_NE(std::string::npos, LogLine(dxsetup + 1).find(
+                "Vantori Setup\\Disk1\\Tools\\DirectX9.0c\\dxsetup.exe")) << "the planted program ran";
             EXPECT_EQ(0xFFFFFFFFu, Abort()) << "a completed run reports no stop";
         }
         else

@@ -11,6 +11,7 @@ const HRESULT kEndOfFile = static_cast<HRESULT>(0x80070026);
 const HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002);
 const HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003);
 const HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
+const HRESULT kFileExists = static_cast<HRESULT>(0x80070050);
 typedef std::map<std::string, std::string> FileMap;
 
 std::string Hex(HRESULT hr)
@@ -63,18 +64,18 @@ TEST(ExtractArchive, CopiesEveryEntryOfAToolArchive)
     FileMap expected = Files(tree);
     ASSERT_EQ((std::vector<std::string>{"empty.dat", "piece.bin", "setup.exe", "sub"}), ListFolder(tree));
     ASSERT_EQ(2500u, expected["piece.bin"].size());
-    CArchiveCase c(archive);
 
-    // With and without the trailing backslash; files already there are replaced whole.
-    for (const std::string& dest : {c.m_strDest, c.m_strDest.substr(0, c.m_strDest.size() - 1)})
+    // With and without the trailing backslash.
+    for (bool backslash : {true, false})
     {
-        SCOPED_TRACE("destination " + dest);
-        ASSERT_TRUE(WriteFileBytes(c.m_strDest + "piece.bin", std::string(10000, 'x')));
-        ASSERT_TRUE(WriteFileBytes(c.m_strDest + "empty.dat", "not empty"));
-        EXPECT_EQ(Hex(S_OK), c.Extract(dest));
+        SCOPED_TRACE(backslash ? "with backslash" : "without backslash");
+        CArchiveCase c(archive);
+        const size_t cut = backslash ? 0 : 1;
+        EXPECT_EQ(Hex(S_OK), c.Extract(c.m_strDest.substr(0, c.m_strDest.size() - cut)));
         EXPECT_EQ(expected, Files(c.m_strDest));
         EXPECT_EQ(Files(tree + "sub\\"), Files(c.m_strDest + "sub\\"));
     }
+    CArchiveCase c(archive);
 
     // No folder is made: the entry in the missing subfolder fails as its open does.
     EXPECT_EQ(Hex(kPathNotFound), c.Extract(c.m_strDir + "a\\"));
@@ -123,6 +124,11 @@ TEST(ExtractArchive, HandMadeArchives)
         {"cut short inside an entry header", cutInHeader, kEndOfFile, {{"first.bin", "abc"}}},
         {"empty file", "", kEndOfFile, {}},
         {"not PK24", notPk24, E_FAIL, {}},
+        // Every file is made new: a second entry for a file that is there already fails.
+        {"exact repeat", BuildArchive({{"setup.exe", "1"}, {"setup.exe", "2"}, {"after.txt", ""}}),
+         kFileExists, {{"setup.exe", "1"}}},
+        {"repeat in another case", BuildArchive({{"setup.exe", "1"}, {"SeTuP.ExE", "2"}}), kFileExists,
+         {{"setup.exe", "1"}}},
     };
     for (const auto& t : cases)
     {
@@ -131,6 +137,12 @@ TEST(ExtractArchive, HandMadeArchives)
         EXPECT_EQ(Hex(t.hr), c.Extract());
         EXPECT_EQ(t.files, Files(c.m_strDest));
     }
+
+    // An entry named like the archive, in the folder that holds it, leaves the archive whole.
+    const std::string self = BuildArchive({{"ARCHIVE.BIN", "x"}, {"after.txt", "2"}});
+    CArchiveCase c(self);
+    EXPECT_EQ(Hex(kFileExists), c.Extract(c.m_strDir));
+    EXPECT_EQ(self.size(), Files(c.m_strDir)["archive.bin"].size()) << "the archive was cut";
 }
 
 // Entry names are paths under the destination; none may reach outside it or anywhere else
@@ -145,6 +157,9 @@ TEST(ExtractArchive, RefusesNamesThatLeaveTheDestination)
         "sub/../../evil.txt", "..", ".", ".\\evil.txt", ". .\\evil.txt", "...\\evil.txt",
         "sub\\\\evil.txt", "sub\\", "evil.txt:stream", "evil.txt::$DATA", "NUL", "sub\\con.txt",
         "COM1", "lpt9.log", kanji + "\\..\\..\\evil.txt",
+        // Levels that Windows would change: the dot or blank at the end dropped (so that
+        // "setup.exe." would be setup.exe again), a lead byte without its trail byte.
+        "evil.txt.", "evil.txt  ", "sub.\\evil.txt", "sub \\evil.txt", "evil.txt\x95", "sub\x95/evil.txt",
         std::string(264, 'a'),   // no terminator inside the name field
     };
     for (const std::string& name : bad)

@@ -167,6 +167,26 @@ TEST(RunInnerInstaller, BringsTheWindowForwardAndHidesTheWaitDialogMeanwhile)
     RemoveTree(logDir);
 }
 
+// Without a string table to read the title from, the installer's window is looked for all the
+// same, by the title it has.
+TEST(RunInnerInstaller, LooksForTheWindowAlsoWithoutTheStringTable)
+{
+    const std::string logDir = MakeTempDir("pvl"), log = logDir + "fake.log", work = MakeTempDir("pvt");
+    CScopedEnv logEnv("PIVORA_FAKE_LOG", log);
+    HMODULE module = LoadLibraryA((ProgramDir() + "payload_notitle.dll").c_str());
+    ASSERT_TRUE(module != NULL);
+    const HINSTANCE own = GetModuleInstance();
+    SetModuleInstance(module);
+    CWaitWindow wait(true);
+    EXPECT_TRUE(RunInnerInstaller(work.c_str(), wait.m_hWnd));
+    SetModuleInstance(own);
+    FreeLibrary(module);
+    const std::vector<std::string> lines = LogLines(log, true);
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "setup foreground=1")) << "not looked for";
+    RemoveTree(work);
+    RemoveTree(logDir);
+}
+
 TEST(RunWmfDist, RunsQuietlyAndDeletesTheProgram)
 {
     const std::string logDir = MakeTempDir("pvl"), log = logDir + "fake.log", work = MakeTempDir("pvw");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <aclapi.h>
 #include "setup/Hardening.h"
+#include "setup/WorkDirectory.h"
 
 namespace {
 
@@ -22,6 +23,13 @@ TEST(WorkDirectorySecurity, AdministratorsAndSystemOnly)
     DWORD revision = 0;
     ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
     EXPECT_TRUE(control & SE_DACL_PROTECTED) << "the temp folder's access list must not flow in";
+
+    // The owner may always rewrite the access list: not the user who made the folder.
+    PSID owner = NULL;
+    BOOL ownerDefaulted = FALSE;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted));
+    ASSERT_TRUE(owner != NULL) << "no owner: the creating user would own the folder";
+    EXPECT_TRUE(IsWellKnown(owner, WinBuiltinAdministratorsSid));
 
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = NULL;

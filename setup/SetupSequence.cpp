@@ -29,9 +29,7 @@ int RunWithMutex(const char* commandLine)
     profile.Load(kProfileName, TRUE, kProfileFolderWindows);
 
     char tempFolder[MAX_PATH];
-    DWORD length = GetTempPathA(sizeof(tempFolder), tempFolder);
-    if (length == 0 || length >= sizeof(tempFolder))   // failed, or would not fit
-        lstrcpyA(tempFolder, "C:\\");
+    GetTemporaryFolder(tempFolder);
     ULARGE_INTEGER available;
     bool queryOk = GetDiskFreeSpaceExA(tempFolder, &available, NULL, NULL) != FALSE;
     if (!TempSpaceIsEnough(queryOk, available.QuadPart))

@@ -41,7 +41,20 @@ PSECURITY_DESCRIPTOR CreateAdminOnlyDescriptor()
     return descriptor;
 }
 
-CWorkDirectory::CWorkDirectory() : m_bCreated(false)
+const WorkDirectoryCalls& SystemWorkDirectoryCalls()
+{
+    static const WorkDirectoryCalls calls = {GetTempPathA, GetTempFileNameA, FolderExists};
+    return calls;
+}
+
+void GetTemporaryFolder(char* folder, const WorkDirectoryCalls& calls)
+{
+    DWORD length = calls.pGetTempPathA(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH)   // failed, or would not fit
+        lstrcpyA(folder, "C:\\");
+}
+
+CWorkDirectory::CWorkDirectory(const WorkDirectoryCalls& calls) : m_Calls(calls), m_bCreated(false)
 {
     m_szPath[0] = '\0';
 }
@@ -58,7 +71,7 @@ bool CWorkDirectory::Create(const char* tempFolder)
     if (!AddBackslashTo(m_szPath, MAX_PATH) ||
         lstrlenA(m_szPath) + kNameLength + 1 + kLongestWorkFileName >= MAX_PATH)
         return false;
-    if (!GetTempFileNameA(tempFolder, "exp", 0, m_szPath))
+    if (!m_Calls.pGetTempFileNameA(tempFolder, "exp", 0, m_szPath))
     {
         lstrcpynA(m_szPath, tempFolder, MAX_PATH);
         AddBackslashTo(m_szPath, MAX_PATH);
@@ -96,7 +109,7 @@ bool CWorkDirectory::Hold()
 
 bool CWorkDirectory::Check()
 {
-    return m_bCreated && FolderExists(m_szPath) && AddBackslashTo(m_szPath, MAX_PATH);
+    return m_bCreated && m_Calls.pFolderExists(m_szPath) && AddBackslashTo(m_szPath, MAX_PATH);
 }
 
 void CWorkDirectory::Remove()

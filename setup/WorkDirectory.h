@@ -4,10 +4,25 @@
 #include <windows.h>
 #include "base/ScopedHandle.h"
 
+// The Windows calls by which the run finds its temporary folder and names and finds its work
+// directory. The run uses the system's; a test gives its own to reach the ends that a real
+// system rarely shows (no temporary name to be had, a directory gone after it was made).
+struct WorkDirectoryCalls
+{
+    DWORD (WINAPI* pGetTempPathA)(DWORD, LPSTR);
+    UINT (WINAPI* pGetTempFileNameA)(LPCSTR, LPCSTR, UINT, LPSTR);
+    bool (*pFolderExists)(const char*);
+};
+const WorkDirectoryCalls& SystemWorkDirectoryCalls();
+
+// The temporary folder of the run into folder (MAX_PATH bytes): GetTempPathA's, or "C:" when
+// that fails or would not fit.
+void GetTemporaryFolder(char* folder, const WorkDirectoryCalls& calls = SystemWorkDirectoryCalls());
+
 class CWorkDirectory
 {
 public:
-    CWorkDirectory();
+    explicit CWorkDirectory(const WorkDirectoryCalls& calls = SystemWorkDirectoryCalls());
     ~CWorkDirectory();
     CWorkDirectory(const CWorkDirectory&) = delete;
     CWorkDirectory& operator=(const CWorkDirectory&) = delete;
@@ -26,6 +41,7 @@ public:
 private:
     bool Hold();
 
+    const WorkDirectoryCalls& m_Calls;
     char m_szPath[MAX_PATH];
     CKernelHandle m_hHold;
     bool m_bCreated;

@@ -3,6 +3,7 @@
 #include "base/Module.h"
 #include "payload/OutputFile.h"
 #include "resources/resource.h"
+#include <zlib.h>
 
 namespace
 {
@@ -15,12 +16,23 @@ const DWORD kLargeFrom = 3000000;
 const BYTE kSeedChunk1 = 0x5E;
 const BYTE kSeedChunk2 = 0x27;
 
+// The checksums resource holds one CRC-32 per payload, in this order. An executable without it
+// (payloads put in by other tools) unpacks unchecked, as before there were checksums.
+const WORD kChecksumsId = IDR_CHECKSUMS;
+const WORD kChecksummedIds[] = {IDR_ARCHIVE, IDR_WMFDIST};
+const DWORD kChecksumCount = sizeof(kChecksummedIds) / sizeof(kChecksummedIds[0]);
+const DWORD kChecksumsSize = kChecksumCount * 4;
+
 // The resource section is read-only, so a scrambled chunk is unscrambled piece by piece in
 // this buffer; its size only sets how many writes a scrambled chunk takes.
 const DWORD kPieceSize = 32 * 1024;
 
-bool WriteAll(CFileObject& file, const BYTE* bytes, DWORD length)
+// Writes the bytes and, when crc is given, runs the checksum over them on the way, while they
+// are at hand: a payload of 64 MiB is never read a second time to check it.
+bool WriteAll(CFileObject& file, const BYTE* bytes, DWORD length, uLong* crc)
 {
+    if (crc)
+        *crc = crc32(*crc, bytes, length);
     DWORD written = 0;
     HRESULT hr = file.Write(bytes, length, &written);
     return SUCCEEDED(hr) && written == length;
@@ -28,7 +40,7 @@ bool WriteAll(CFileObject& file, const BYTE* bytes, DWORD length)
 
 // Unscrambles one chunk into the piece buffer and writes it. The running byte carries over
 // from piece to piece, not from chunk to chunk.
-bool WriteUnscrambled(CFileObject& file, const BYTE* stored, DWORD length, BYTE seed)
+bool WriteUnscrambled(CFileObject& file, const BYTE* stored, DWORD length, BYTE seed, uLong* crc)
 {
     BYTE piece[kPieceSize];
     BYTE running = seed;
@@ -40,11 +52,41 @@ bool WriteUnscrambled(CFileObject& file, const BYTE* stored, DWORD length, BYTE 
             running ^= stored[done + k];
             piece[k] = running;
         }
-        if (!WriteAll(file, piece, count))
+        if (!WriteAll(file, piece, count, crc))
             return false;
         done += count;
     }
     return true;
+}
+
+// Finds what the checksums resource expects of resourceId. True with *check false when there is
+// nothing to check against; false when the resource is there but not as the build makes it,
+// which counts as a damaged payload.
+bool FindExpectedCrc(HMODULE module, WORD resourceId, bool* check, DWORD* expected)
+{
+    *check = false;
+    DWORD slot = 0;
+    while (slot < kChecksumCount && kChecksummedIds[slot] != resourceId)
+        ++slot;
+    if (slot == kChecksumCount)
+        return true;
+    HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(kChecksumsId),
+                               MAKEINTRESOURCEA(RT_PIVORA_PAYLOAD));
+    if (!info)
+        return true;
+    HGLOBAL loaded = LoadResource(module, info);
+    const BYTE* bytes = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : NULL;
+    bool ok = bytes && SizeofResource(module, info) == kChecksumsSize;
+    if (ok)
+    {
+        bytes += slot * 4;
+        *expected = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
+                    (static_cast<DWORD>(bytes[3]) << 24);
+        *check = true;
+    }
+    if (loaded)
+        FreeResource(loaded);
+    return ok;
 }
 } // namespace
 
@@ -68,29 +110,41 @@ bool UnpackResource(WORD resourceId, const char* outputPath)
         return false;
     }
 
+    bool check = false;
+    DWORD expected = 0;
     CFileObject file;
-    if (FAILED(CreateOutputFile(file, outputPath)))
+    if (!FindExpectedCrc(module, resourceId, &check, &expected) ||
+        FAILED(CreateOutputFile(file, outputPath)))
     {
         FreeResource(loaded);
         return false;
     }
 
     const DWORD chunkSize = size >= kLargeFrom ? kLargeChunk : kSmallChunk;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    uLong* running = check ? &crc : NULL;
     bool ok = true;
     DWORD offset = 0;
     for (int index = 0; ok && offset < size; ++index)
     {
         DWORD length = size - offset < chunkSize ? size - offset : chunkSize;
         if (index == 1)
-            ok = WriteUnscrambled(file, bytes + offset, length, kSeedChunk1);
+            ok = WriteUnscrambled(file, bytes + offset, length, kSeedChunk1, running);
         else if (index == 2)
-            ok = WriteUnscrambled(file, bytes + offset, length, kSeedChunk2);
+            ok = WriteUnscrambled(file, bytes + offset, length, kSeedChunk2, running);
         else
-            ok = WriteAll(file, bytes + offset, length);
+            ok = WriteAll(file, bytes + offset, length, running);
         offset += length;
     }
 
     file.Close();
     FreeResource(loaded);
+    // A damaged payload must not be mistaken for a good one by whatever looks into the work
+    // directory next: its file goes. (A write that failed leaves its partial file as it is.)
+    if (ok && check && crc != expected)
+    {
+        DeleteFileA(outputPath);
+        return false;
+    }
     return ok;
 }

@@ -4,8 +4,10 @@
 # UnpackResource and ExtractArchive inside the program, and on the same bytes the Linux
 # references: cp of the archive, and dd bs=1K (one read and one write call per 1,024 bytes,
 # which is how the extraction copies by design). Outputs are deleted before every timed run,
-# the page cache is warm, every figure is the median of five runs.
-# The last three lines are unpack_vs_cp=, extract_vs_dd1k= and private_growth_kib=.
+# the page cache is warm, every figure is the median of five runs. The unpacking is timed with
+# the payload's checksum and, in a program without it, unchecked, in the same repetitions.
+# The last three lines are unpack_vs_cp=, extract_vs_dd1k= and private_growth_kib=; the line
+# unpack_unchecked_vs_cp= before them is the same ratio without the checksum.
 # It measures the 32-bit flavour where this machine can run it, else the 64-bit one (build-bench-x64);
 # PIVORA_ARCH=x86 or x64 chooses.
 set -eu
@@ -41,10 +43,10 @@ now_ns() { date +%s%N; }
 # One program run for each repetition, each followed by the references, so that whatever else
 # the machine does meanwhile falls on both alike. Dirty pages of the run before are written out
 # first (sync), the inputs are in the page cache.
-bench() {   # <MiB> <output file>
+bench() {   # <MiB> <output file> [program suffix]
   mkdir -p "$run/w$1"
-  if ! wine "$build/payload_bench_$1.exe" "$(windows_path "$run/w$1")" 1 >"$2" 2>"$run/bench.err"; then
-    echo "payload_bench_$1 failed:" >&2
+  if ! wine "$build/payload_bench_$1${3:-}.exe" "$(windows_path "$run/w$1")" 1 >"$2" 2>"$run/bench.err"; then
+    echo "payload_bench_$1${3:-} failed:" >&2
     cat "$2" "$run/bench.err" >&2
     exit 1
   fi
@@ -58,10 +60,15 @@ elapsed_ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b - a) / 1e6 }';
 
 bench 4 "$run/bench4.txt"
 src="$run/w64/PivoraSetup_IS.bin"
-cp_ms=() dd_ms=() unpack_ms=() extract_ms=() bare_ms=() peak64=0
+cp_ms=() dd_ms=() unpack_ms=() unchecked_ms=() extract_ms=() bare_ms=() peak64=0
 for i in $(seq "$reps"); do
-  sync
-  bench 64 "$run/bench64-$i.txt"
+  # With and without the checksum, taking turns at going first.
+  order=(_unchecked ""); [ $((i % 2)) -eq 0 ] && order=("" _unchecked)
+  for suffix in "${order[@]}"; do
+    sync
+    bench 64 "$run/bench64$suffix-$i.txt" "$suffix"
+  done
+  unchecked_ms+=("$(field unpack_ms "$run/bench64_unchecked-$i.txt")")
   unpack_ms+=("$(field unpack_ms "$run/bench64-$i.txt")")
   extract_ms+=("$(field extract_ms "$run/bench64-$i.txt")")
   bare_ms+=("$(field bare_copy_ms "$run/bench64-$i.txt")")
@@ -79,6 +86,7 @@ done
 
 list() { local IFS=,; echo "$*"; }
 unpack=$(list "${unpack_ms[@]}" | median)
+unchecked=$(list "${unchecked_ms[@]}" | median)
 extract=$(list "${extract_ms[@]}" | median)
 cp_median=$(list "${cp_ms[@]}" | median)
 dd_median=$(list "${dd_ms[@]}" | median)
@@ -89,6 +97,7 @@ size=$(stat -c %s "$src")
 echo "flavour: $PIVORA_BENCH_FLAVOUR program under Wine"
 echo "payload: $(ls "$build/payload64" | wc -l) files, archive of $size bytes; medians of $reps runs (ms)"
 printf '  %-26s %8.1f   (%s)\n' "UnpackResource" "$unpack" "$(list "${unpack_ms[@]}")"
+printf '  %-26s %8.1f   (%s)\n' "UnpackResource, unchecked" "$unchecked" "$(list "${unchecked_ms[@]}")"
 printf '  %-26s %8.1f   (%s)\n' "cp of the archive" "$cp_median" "$(list "${cp_ms[@]}")"
 printf '  %-26s %8.1f   (%s)\n' "ExtractArchive" "$extract" "$(list "${extract_ms[@]}")"
 printf '  %-26s %8.1f   (%s)\n' "dd bs=1K of the archive" "$dd_median" "$(list "${dd_ms[@]}")"
@@ -108,6 +117,7 @@ print("stub (build/PivoraSetup.exe less resources 203 and 207): %d bytes, %.1f K
 EOF
 fi
 rm -rf "$run"
+awk -v u="$unchecked" -v c="$cp_median" 'BEGIN { printf "unpack_unchecked_vs_cp=%.2f\n", u / c }'
 awk -v u="$unpack" -v c="$cp_median" 'BEGIN { printf "unpack_vs_cp=%.2f\n", u / c }'
 awk -v e="$extract" -v d="$dd_median" 'BEGIN { printf "extract_vs_dd1k=%.2f\n", e / d }'
 echo "private_growth_kib=$((peak64 - peak4))"

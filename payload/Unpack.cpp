@@ -3,6 +3,7 @@
 #include "base/Module.h"
 #include "payload/OutputFile.h"
 #include "resources/resource.h"
+#include <zlib.h>
 
 namespace
 {
@@ -15,9 +16,85 @@ const DWORD kLargeFrom = 3000000;
 const BYTE kSeedChunk1 = 0x5E;
 const BYTE kSeedChunk2 = 0x27;
 
+// The checksums resource holds one CRC-32 per payload, in this order. An executable without it
+// (payloads put in by other tools) unpacks unchecked, as before there were checksums.
+const WORD kChecksumsId = IDR_CHECKSUMS;
+const WORD kChecksummedIds[] = {IDR_ARCHIVE, IDR_WMFDIST};
+const DWORD kChecksumCount = sizeof(kChecksummedIds) / sizeof(kChecksummedIds[0]);
+const DWORD kChecksumsSize = kChecksumCount * 4;
+
 // The resource section is read-only, so a scrambled chunk is unscrambled piece by piece in
 // this buffer; its size only sets how many writes a scrambled chunk takes.
 const DWORD kPieceSize = 32 * 1024;
+
+// The CRC-32 of a payload is taken in the pass that writes it: a payload of 64 MiB is never
+// read back to check it. Summing costs about as long as writing, so the plain chunks (the first,
+// and the fourth on) are summed on a thread of their own from the same memory that this thread
+// writes them from; the scrambled chunks are summed here, piece by piece, while a piece is at
+// hand. Finish joins the parts in the order of the file. Without the thread (it could not be
+// had) the plain chunks are summed by Finish.
+class CPlainChunkSummer
+{
+public:
+    CPlainChunkSummer(const BYTE* bytes, DWORD size, DWORD chunkSize)
+        : m_hThread(NULL), m_pBytes(bytes), m_dwFirstEnd(size < chunkSize ? size : chunkSize),
+          m_dwRestFrom(3 * chunkSize < size ? 3 * chunkSize : size), m_dwSize(size),
+          m_dwFirstCrc(0), m_dwRestCrc(0), m_bSummed(false)
+    {
+    }
+    ~CPlainChunkSummer()
+    {
+        if (m_hThread)
+        {
+            WaitForSingleObject(m_hThread, INFINITE);
+            CloseHandle(m_hThread);
+        }
+    }
+    CPlainChunkSummer(const CPlainChunkSummer&) = delete;
+    CPlainChunkSummer& operator=(const CPlainChunkSummer&) = delete;
+
+    void Start() { m_hThread = CreateThread(NULL, 0, ThreadProc, this, 0, NULL); }
+
+    // The CRC-32 of the whole payload, given that of the scrambled chunks between.
+    uLong Finish(uLong scrambledCrc)
+    {
+        if (m_hThread)
+        {
+            WaitForSingleObject(m_hThread, INFINITE);
+            CloseHandle(m_hThread);
+            m_hThread = NULL;
+        }
+        if (!m_bSummed)
+            Sum();
+        // z_off_t is 32 bits here; an image of 2 GiB does not load.
+        uLong crc = crc32_combine(m_dwFirstCrc, scrambledCrc,
+                                  static_cast<z_off_t>(m_dwRestFrom - m_dwFirstEnd));
+        return crc32_combine(crc, m_dwRestCrc, static_cast<z_off_t>(m_dwSize - m_dwRestFrom));
+    }
+
+private:
+    static DWORD WINAPI ThreadProc(LPVOID param)
+    {
+        static_cast<CPlainChunkSummer*>(param)->Sum();
+        return 0;
+    }
+    void Sum()
+    {
+        const uLong empty = crc32(0L, Z_NULL, 0);
+        m_dwFirstCrc = crc32(empty, m_pBytes, m_dwFirstEnd);
+        m_dwRestCrc = crc32(empty, m_pBytes + m_dwRestFrom, m_dwSize - m_dwRestFrom);
+        m_bSummed = true;
+    }
+
+    HANDLE m_hThread;
+    const BYTE* m_pBytes;
+    const DWORD m_dwFirstEnd;
+    const DWORD m_dwRestFrom;
+    const DWORD m_dwSize;
+    DWORD m_dwFirstCrc;
+    DWORD m_dwRestCrc;
+    bool m_bSummed;
+};
 
 bool WriteAll(CFileObject& file, const BYTE* bytes, DWORD length)
 {
@@ -26,9 +103,9 @@ bool WriteAll(CFileObject& file, const BYTE* bytes, DWORD length)
     return SUCCEEDED(hr) && written == length;
 }
 
-// Unscrambles one chunk into the piece buffer and writes it. The running byte carries over
-// from piece to piece, not from chunk to chunk.
-bool WriteUnscrambled(CFileObject& file, const BYTE* stored, DWORD length, BYTE seed)
+// Unscrambles one chunk into the piece buffer and writes it, summing each piece into *crc when
+// crc is given. The running byte carries over from piece to piece, not from chunk to chunk.
+bool WriteUnscrambled(CFileObject& file, const BYTE* stored, DWORD length, BYTE seed, uLong* crc)
 {
     BYTE piece[kPieceSize];
     BYTE running = seed;
@@ -40,11 +117,43 @@ bool WriteUnscrambled(CFileObject& file, const BYTE* stored, DWORD length, BYTE 
             running ^= stored[done + k];
             piece[k] = running;
         }
+        if (crc)
+            *crc = crc32(*crc, piece, count);
         if (!WriteAll(file, piece, count))
             return false;
         done += count;
     }
     return true;
+}
+
+// Finds what the checksums resource expects of resourceId. True with *check false when there is
+// nothing to check against; false when the resource is there but not as the build makes it,
+// which counts as a damaged payload.
+bool FindExpectedCrc(HMODULE module, WORD resourceId, bool* check, DWORD* expected)
+{
+    *check = false;
+    DWORD slot = 0;
+    while (slot < kChecksumCount && kChecksummedIds[slot] != resourceId)
+        ++slot;
+    if (slot == kChecksumCount)
+        return true;
+    HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(kChecksumsId),
+                               MAKEINTRESOURCEA(RT_PIVORA_PAYLOAD));
+    if (!info)
+        return true;
+    HGLOBAL loaded = LoadResource(module, info);
+    const BYTE* bytes = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : NULL;
+    bool ok = bytes && SizeofResource(module, info) == kChecksumsSize;
+    if (ok)
+    {
+        bytes += slot * 4;
+        *expected = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
+                    (static_cast<DWORD>(bytes[3]) << 24);
+        *check = true;
+    }
+    if (loaded)
+        FreeResource(loaded);
+    return ok;
 }
 } // namespace
 
@@ -68,29 +177,47 @@ bool UnpackResource(WORD resourceId, const char* outputPath)
         return false;
     }
 
+    bool check = false;
+    DWORD expected = 0;
     CFileObject file;
-    if (FAILED(CreateOutputFile(file, outputPath)))
+    if (!FindExpectedCrc(module, resourceId, &check, &expected) ||
+        FAILED(CreateOutputFile(file, outputPath)))
     {
         FreeResource(loaded);
         return false;
     }
 
     const DWORD chunkSize = size >= kLargeFrom ? kLargeChunk : kSmallChunk;
+    CPlainChunkSummer summer(bytes, size, chunkSize);
+    if (check)
+        summer.Start();
+    uLong scrambledCrc = crc32(0L, Z_NULL, 0);
+    uLong* running = check ? &scrambledCrc : NULL;
     bool ok = true;
     DWORD offset = 0;
     for (int index = 0; ok && offset < size; ++index)
     {
         DWORD length = size - offset < chunkSize ? size - offset : chunkSize;
         if (index == 1)
-            ok = WriteUnscrambled(file, bytes + offset, length, kSeedChunk1);
+            ok = WriteUnscrambled(file, bytes + offset, length, kSeedChunk1, running);
         else if (index == 2)
-            ok = WriteUnscrambled(file, bytes + offset, length, kSeedChunk2);
+            ok = WriteUnscrambled(file, bytes + offset, length, kSeedChunk2, running);
         else
             ok = WriteAll(file, bytes + offset, length);
         offset += length;
     }
+    // The summing thread reads the resource: it is done before the resource is let go.
+    const uLong crc = check ? summer.Finish(scrambledCrc) : 0;
+    const bool damaged = ok && check && crc != expected;
 
     file.Close();
     FreeResource(loaded);
+    // A damaged payload must not be mistaken for a good one by whatever looks into the work
+    // directory next: its file goes. (A write that failed leaves its partial file as it is.)
+    if (damaged)
+    {
+        DeleteFileA(outputPath);
+        return false;
+    }
     return ok;
 }

@@ -23,7 +23,9 @@
 // Application icon.
 #define IDI_APP           1
 
-// Payloads: custom resource type and ids.
+// Payloads: custom resource type and ids. IDR_CHECKSUMS holds the CRC-32 of the plain payload
+// of IDR_ARCHIVE, then of IDR_WMFDIST, each as a little-endian 32-bit number.
 #define RT_PIVORA_PAYLOAD 1001
 #define IDR_ARCHIVE       207
 #define IDR_WMFDIST       203
+#define IDR_CHECKSUMS     209

@@ -189,6 +189,37 @@ TEST_F(Install, BrokenArchiveFailsWithMessage111)
     ExpectNoWorkDirectoryLeft();
 }
 
+// Copies of the program with one byte of a stored payload changed, in its first, a middle and
+// its last chunk, or with the checksums resource removed or cut short: nothing of a damaged
+// payload runs, and the run fails as any failed installer step does.
+TEST_F(Install, DamagedPayloadIsNotRun)
+{
+    const struct
+    {
+        const char* copy;
+        bool setupRuns;
+        bool wmfdistRuns;
+    } cases[] = {{"207-first", false, false}, {"207-middle", false, false},
+                 {"207-last", false, false},  {"203-first", true, false},
+                 {"203-middle", true, false}, {"203-last", true, false},
+                 {"209-removed", true, true}, {"209-short", false, false}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.copy);
+        SetupRun run = Run("/Silent");
+        run.exe = ProgramDir() + "damaged\\" + c.copy + ".exe";
+        RunResult result = RunSetup(run);
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_EQ(c.wmfdistRuns ? Lines{} : Lines{Messages::Failed()}, Texts(result))
+            << "message 111 also under /Silent";
+        EXPECT_EQ(c.setupRuns, Find("setup end") >= 0) << "setup.exe ran to its end";
+        EXPECT_EQ(c.wmfdistRuns, Find("wmfdist start") >= 0) << "wmfdist.exe ran";
+        for (const std::string& name : ListFolder(m_Temp))
+            EXPECT_TRUE(name == "events.log" || name == "dest") << name << " is left behind";
+        RemoveTree(m_LogPath);
+    }
+}
+
 // A temporary folder that is read-only, and one so deep that the work directory, its
 // backslash and "PivoraSetup_IS.bin" would not fit in MAX_PATH: no work directory, nothing
 // written there, exit code -1.

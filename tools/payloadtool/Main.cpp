@@ -3,10 +3,12 @@
 //   payloadtool list <archive>
 //   payloadtool scramble <in> <out>
 //   payloadtool unscramble <in> <out>
+//   payloadtool checksum <archive> <wmfdist> <out>
 //   payloadtool verify <exe> <archive> <wmfdist>
 // Every failure is reported on stderr with exit status 1 (2 for a wrong command line); an
 // output file appears only when the command succeeded.
 #include "Archive.h"
+#include "Checksum.h"
 #include "FileIo.h"
 #include "PeResources.h"
 #include "Scramble.h"
@@ -20,12 +22,14 @@ namespace
 const std::uint16_t kPayloadType = 1001;
 const std::uint16_t kArchiveId = 207;
 const std::uint16_t kWmfDistId = 203;
+const std::uint16_t kChecksumsId = 209;
 
 const char kUsage[] =
     "usage: payloadtool pack <folder> <archive>\n"
     "       payloadtool list <archive>\n"
     "       payloadtool scramble <in> <out>\n"
     "       payloadtool unscramble <in> <out>\n"
+    "       payloadtool checksum <archive> <wmfdist> <out>\n"
     "       payloadtool verify <exe> <archive> <wmfdist>\n";
 
 int Fail(const char* command, const std::string& message)
@@ -55,9 +59,32 @@ int RunScramble(const char* command, const std::string& in, const std::string& o
     return 0;
 }
 
-// Compares one embedded resource, unscrambled, with the file that the build packed into it.
+// Writes the data of the checksums resource for the two plain payloads.
+int RunChecksum(const std::string& archive, const std::string& wmfdist, const std::string& out)
+{
+    std::string error;
+    std::vector<std::uint8_t> archiveData;
+    std::vector<std::uint8_t> wmfdistData;
+    if (!ReadWholeFile(archive, &archiveData, &error) || !ReadWholeFile(wmfdist, &wmfdistData, &error))
+        return Fail("checksum", error);
+    std::vector<std::uint8_t> data = ChecksumResource(PayloadCrc32(archiveData), PayloadCrc32(wmfdistData));
+    COutputFile file;
+    if (!file.Create(out, &error) || !file.Write(data.data(), data.size(), &error) || !file.Commit(&error))
+        return Fail("checksum", error);
+    return 0;
+}
+
+std::string Hex32(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+// Compares one embedded resource, unscrambled, with the file that the build packed into it,
+// and gives that file's CRC-32 for the checksums resource.
 bool VerifyResource(const CPeResources& resources, std::uint16_t id, const char* what,
-                    const std::string& expectedPath, const std::string& exePath)
+                    const std::string& expectedPath, const std::string& exePath, std::uint32_t* crc)
 {
     std::string error;
     std::vector<std::uint8_t> embedded;
@@ -84,6 +111,42 @@ bool VerifyResource(const CPeResources& resources, std::uint16_t id, const char*
         }
     }
     std::printf("%s matches %s (%zu bytes)\n", subject.c_str(), expectedPath.c_str(), expected.size());
+    *crc = PayloadCrc32(expected);
+    return true;
+}
+
+// The checksums resource must hold exactly the CRC-32s of the two plain payloads: the setup
+// program refuses to run a payload whose bytes do not give its CRC-32.
+bool VerifyChecksums(const CPeResources& resources, const std::string& exePath,
+                     std::uint32_t archiveCrc, std::uint32_t wmfdistCrc)
+{
+    std::string error;
+    std::vector<std::uint8_t> embedded;
+    if (!resources.Find(kPayloadType, kChecksumsId, &embedded, &error))
+    {
+        Fail("verify", error);
+        return false;
+    }
+    std::string subject = exePath + ": resource " + std::to_string(kChecksumsId) + " (checksums)";
+    std::vector<std::uint8_t> expected = ChecksumResource(archiveCrc, wmfdistCrc);
+    if (embedded.size() != expected.size())
+    {
+        Fail("verify", subject + " has " + std::to_string(embedded.size()) + " bytes; "
+                           + std::to_string(expected.size()) + " are expected");
+        return false;
+    }
+    if (embedded != expected)
+    {
+        std::uint32_t held[2] = { 0, 0 };
+        for (int i = 0; i < 8; ++i)
+            held[i / 4] |= static_cast<std::uint32_t>(embedded[i]) << (8 * (i % 4));
+        Fail("verify", subject + " holds " + Hex32(held[0]) + " for resource " + std::to_string(kArchiveId)
+                           + " and " + Hex32(held[1]) + " for resource " + std::to_string(kWmfDistId)
+                           + "; the payloads give " + Hex32(archiveCrc) + " and " + Hex32(wmfdistCrc));
+        return false;
+    }
+    std::printf("%s matches (CRC-32 %s and %s)\n", subject.c_str(), Hex32(archiveCrc).c_str(),
+                Hex32(wmfdistCrc).c_str());
     return true;
 }
 
@@ -93,9 +156,11 @@ int RunVerify(const std::string& exe, const std::string& archive, const std::str
     CPeResources resources;
     if (!resources.Load(exe, &error))
         return Fail("verify", error);
-    bool archiveOk = VerifyResource(resources, kArchiveId, "payload archive", archive, exe);
-    bool wmfdistOk = VerifyResource(resources, kWmfDistId, "wmfdist.exe", wmfdist, exe);
-    return archiveOk && wmfdistOk ? 0 : 1;
+    std::uint32_t archiveCrc = 0;
+    std::uint32_t wmfdistCrc = 0;
+    bool archiveOk = VerifyResource(resources, kArchiveId, "payload archive", archive, exe, &archiveCrc);
+    bool wmfdistOk = VerifyResource(resources, kWmfDistId, "wmfdist.exe", wmfdist, exe, &wmfdistCrc);
+    return archiveOk && wmfdistOk && VerifyChecksums(resources, exe, archiveCrc, wmfdistCrc) ? 0 : 1;
 }
 }
 
@@ -117,6 +182,8 @@ int main(int argc, char** argv)
         return RunScramble("scramble", argv[2], argv[3], true);
     if (command == "unscramble" && argc == 4)
         return RunScramble("unscramble", argv[2], argv[3], false);
+    if (command == "checksum" && argc == 5)
+        return RunChecksum(argv[2], argv[3], argv[4]);
     if (command == "verify" && argc == 5)
         return RunVerify(argv[2], argv[3], argv[4]);
     std::fputs(kUsage, stderr);

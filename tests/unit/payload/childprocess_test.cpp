@@ -202,7 +202,8 @@ TEST(RunWmfDist, RunsQuietlyAndDeletesTheProgram)
 }
 
 // Modules with other resources 207 and 203: a setup.exe and a wmfdist.exe that cannot be
-// started; a 207 that is no archive (and the same junk as 203); none at all.
+// started; a 207 that is no archive (and the same junk as 203); good ones whose checksums
+// (resource 209) do not match; none at all.
 TEST(ChildPrograms, FailWhenUnpackingExtractionOrTheStartFails)
 {
     const std::string logDir = MakeTempDir("pvl"), log = logDir + "fake.log";
@@ -214,6 +215,7 @@ TEST(ChildPrograms, FailWhenUnpackingExtractionOrTheStartFails)
     } cases[] = {
         {ProgramDir() + "payload_badstart.dll", {kArchiveFile, "setup.exe"}},
         {ProgramDir() + "payload_badarchive.dll", {kArchiveFile}},
+        {ProgramDir() + "payload_damaged.dll", {}},   // the damaged archive deleted, not extracted
         {"kernel32.dll", {}},
     };
     const HINSTANCE own = GetModuleInstance();

@@ -49,6 +49,7 @@ class EmbeddedPayloadTest(unittest.TestCase):
         self.assertEqual(0, result.returncode, result.stderr.decode("utf-8", "replace"))
         self.assertIn(b"resource 207 (payload archive) matches", result.stdout)
         self.assertIn(b"resource 203 (wmfdist.exe) matches", result.stdout)
+        self.assertIn(b"resource 209 (checksums) matches", result.stdout)
         for path in (ARCHIVE, WMFDIST):
             self.locate(path)
             # More than one chunk travels scrambled: the second chunk is not in it plain.

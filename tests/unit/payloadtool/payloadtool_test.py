@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Tests of the host payloadtool: pack/list, scramble/unscramble, verify, and its refusals.
+"""Tests of the host payloadtool: pack/list, scramble/unscramble, checksum, verify, and its refusals.
 
     payloadtool_test.py <path of payloadtool> [unittest arguments]
 
-Expected archive bytes, code page 932 names and scrambled bytes are computed here from the
-format's rules, independently of the tool.
+Expected archive bytes, code page 932 names, scrambled bytes and checksums are computed here from
+the format's rules (Python's zlib for the CRC-32), independently of the tool.
 """
 import os
 import random
@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zlib
 
 TOOL = None
 NAME_FIELD = 264
@@ -309,10 +310,23 @@ class VerifyTest(ToolTestCase):
         write(self.path("test.exe"), image)
         return run("verify", self.path("test.exe"), self.path("archive.bin"), self.path("wmfdist.exe"))
 
-    def tree(self, archive=None, wmfdist=None, scramble=reference_scramble):
+    def crcs(self):
+        return zlib.crc32(self.archive), zlib.crc32(self.wmfdist)
+
+    def tree(self, archive=None, wmfdist=None, scramble=reference_scramble, checksums=None):
         return {1001: {207: {0x411: scramble(archive or self.archive)},
-                       203: {0x411: reference_scramble(wmfdist or self.wmfdist)}},
+                       203: {0x411: reference_scramble(wmfdist or self.wmfdist)},
+                       209: {0x411: struct.pack("<II", *self.crcs()) if checksums is None else checksums}},
                 6: {7: {0x411: b"strings"}}}
+
+    def test_checksum_writes_both_crcs_little_endian(self):
+        out = self.path("out", "checksums.bin")
+        result = run("checksum", self.path("archive.bin"), self.path("wmfdist.exe"), out)
+        self.assertEqual((0, b""), (result.returncode, result.stderr))
+        self.assertEqual(struct.pack("<II", *self.crcs()), read(out))
+        os.remove(out)
+        self.assert_refused(run("checksum", self.path("archive.bin"), self.path("missing.exe"), out),
+                            "No such file or directory")
 
     def test_matching_resources_pass_in_pe32_and_pe32_plus(self):
         for magic in (0x10B, 0x20B):
@@ -320,12 +334,16 @@ class VerifyTest(ToolTestCase):
             self.assertEqual(0, result.returncode, result.stderr)
             self.assertIn(b"resource 207 (payload archive) matches", result.stdout)
             self.assertIn(b"resource 203 (wmfdist.exe) matches", result.stdout)
+            self.assertIn(b"resource 209 (checksums) matches (CRC-32 0x%08X and 0x%08X)" % self.crcs(),
+                          result.stdout)
 
     def test_mismatches_and_missing_resources(self):
         changed = bytearray(self.archive)
         changed[150000] ^= 1
-        no_203, two_languages = self.tree(), self.tree()
+        no_203, two_languages, no_209 = self.tree(), self.tree(), self.tree()
         del no_203[1001][203]
+        del no_209[1001][209]
+        archive_crc, wmfdist_crc = self.crcs()
         two_languages[1001][207][0x409] = two_languages[1001][207][0x411]
         image = make_pe(self.tree())
         differs = "resource 207 (payload archive) differs from %s first at byte %%d" % self.path("archive.bin")
@@ -335,6 +353,12 @@ class VerifyTest(ToolTestCase):
                 (make_pe(self.tree(scramble=bytes)), differs % 100000),
                 (make_pe(self.tree(wmfdist=self.wmfdist[:-1])), "resource 203 (wmfdist.exe) unscrambles to 119999 bytes, but"),
                 (make_pe(no_203), "no resource 203 of type 1001"),
+                (make_pe(no_209), "no resource 209 of type 1001"),
+                (make_pe(self.tree(checksums=struct.pack("<II", *self.crcs())[:7])),
+                 "resource 209 (checksums) has 7 bytes; 8 are expected"),
+                (make_pe(self.tree(checksums=struct.pack("<II", wmfdist_crc, archive_crc))),
+                 "resource 209 (checksums) holds 0x%08X for resource 207 and 0x%08X for resource 203; "
+                 "the payloads give 0x%08X and 0x%08X" % (wmfdist_crc, archive_crc, archive_crc, wmfdist_crc)),
                 (make_pe(two_languages), "resource 207 of type 1001 exists in 2 languages"),
                 (make_pe({6: {7: {0x411: b"strings"}}}), "no resources of type 1001"),
                 (make_pe({}, with_resources=False), "the PE file has no resources"),

@@ -132,154 +132,64 @@ RunResult RunSetup(const SetupRun& run)
 
 namespace {
 
-HKEY OpenKey(const char* key, REGSAM access, bool create)
+// The hand-off values live in the 32-bit view, whichever flavour runs. type 0 takes any type;
+// data null only asks whether the value is there.
+bool QueryValue(const char* key, const char* name, DWORD type, void* data, DWORD size)
 {
-    // The hand-off values live in the 32-bit view, whichever flavour runs.
-    access |= KEY_WOW64_32KEY;
-    HKEY handle = NULL;
-    LONG rc = create ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, NULL, 0, access, NULL, &handle,
-                                       NULL)
-                     : RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, access, &handle);
-    return rc == ERROR_SUCCESS ? handle : NULL;
+    HKEY handle;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, &handle) != ERROR_SUCCESS)
+        return false;
+    DWORD flags = type == REG_DWORD ? RRF_RT_REG_DWORD : type == REG_SZ ? RRF_RT_REG_SZ : RRF_RT_ANY;
+    bool ok = RegGetValueA(handle, NULL, name, flags, NULL, data, data ? &size : NULL) == ERROR_SUCCESS;
+    RegCloseKey(handle);
+    return ok;
+}
+
+void WriteValue(const char* key, const char* name, DWORD type, const void* data, DWORD size)
+{
+    HKEY handle;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, NULL, 0, KEY_WRITE | KEY_WOW64_32KEY, NULL,
+                        &handle, NULL) != ERROR_SUCCESS)
+        return;
+    if (data)
+        RegSetValueExA(handle, name, 0, type, static_cast<const BYTE*>(data), size);
+    else
+        RegDeleteValueA(handle, name);
+    RegCloseKey(handle);
 }
 
 } // namespace
 
 bool ReadDwordValue(const char* key, const char* name, DWORD* value)
 {
-    HKEY handle = OpenKey(key, KEY_READ, false);
-    if (!handle)
-        return false;
-    DWORD size = sizeof(*value), type = 0;
-    bool ok = RegQueryValueExA(handle, name, NULL, &type, reinterpret_cast<BYTE*>(value), &size) ==
-                  ERROR_SUCCESS && type == REG_DWORD;
-    RegCloseKey(handle);
-    return ok;
+    return QueryValue(key, name, REG_DWORD, value, sizeof(*value));
 }
 
 bool ReadStringValue(const char* key, const char* name, std::string* value)
 {
-    HKEY handle = OpenKey(key, KEY_READ, false);
-    if (!handle)
-        return false;
     char buffer[2048] = {};
-    DWORD size = sizeof(buffer) - 1, type = 0;
-    bool ok = RegQueryValueExA(handle, name, NULL, &type, reinterpret_cast<BYTE*>(buffer),
-                               &size) == ERROR_SUCCESS && type == REG_SZ;
-    RegCloseKey(handle);
-    if (ok)
-        *value = buffer;
-    return ok;
-}
-
-void SetDwordValue(const char* key, const char* name, DWORD value)
-{
-    if (HKEY handle = OpenKey(key, KEY_WRITE, true))
-    {
-        RegSetValueExA(handle, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof(value));
-        RegCloseKey(handle);
-    }
-}
-
-void SetStringValue(const char* key, const char* name, const char* value)
-{
-    if (HKEY handle = OpenKey(key, KEY_WRITE, true))
-    {
-        RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                       lstrlenA(value) + 1);
-        RegCloseKey(handle);
-    }
-}
-
-void DeleteValue(const char* key, const char* name)
-{
-    if (HKEY handle = OpenKey(key, KEY_WRITE, false))
-    {
-        RegDeleteValueA(handle, name);
-        RegCloseKey(handle);
-    }
+    if (!QueryValue(key, name, REG_SZ, buffer, sizeof(buffer)))
+        return false;
+    *value = buffer;
+    return true;
 }
 
 bool ValueExists(const char* key, const char* name)
 {
-    HKEY handle = OpenKey(key, KEY_READ, false);
-    if (!handle)
-        return false;
-    bool exists = RegQueryValueExA(handle, name, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
-    RegCloseKey(handle);
-    return exists;
+    return QueryValue(key, name, 0, NULL, 0);
 }
 
-CFolderWatch::CFolderWatch(const std::string& folder)
-    : m_hDir(CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, NULL)),
-      m_hStop(CreateEventA(NULL, TRUE, FALSE, NULL)),
-      m_hThread(NULL)
+void SetDwordValue(const char* key, const char* name, DWORD value)
 {
-    if (m_hDir != INVALID_HANDLE_VALUE)
-        m_hThread = CreateThread(NULL, 0, ThreadProc, this, 0, NULL);
+    WriteValue(key, name, REG_DWORD, &value, sizeof(value));
 }
 
-CFolderWatch::~CFolderWatch()
+void SetStringValue(const char* key, const char* name, const char* value)
 {
-    Stop();
-    if (m_hDir != INVALID_HANDLE_VALUE)
-        CloseHandle(m_hDir);
-    CloseHandle(m_hStop);
+    WriteValue(key, name, REG_SZ, value, lstrlenA(value) + 1);
 }
 
-std::vector<std::string> CFolderWatch::Stop()
+void DeleteValue(const char* key, const char* name)
 {
-    if (m_hThread)
-    {
-        SetEvent(m_hStop);
-        WaitForSingleObject(m_hThread, INFINITE);
-        CloseHandle(m_hThread);
-        m_hThread = NULL;
-    }
-    return m_Names;
-}
-
-DWORD WINAPI CFolderWatch::ThreadProc(LPVOID param)
-{
-    CFolderWatch* self = static_cast<CFolderWatch*>(param);
-    HANDLE changed = CreateEventA(NULL, TRUE, FALSE, NULL);
-    alignas(DWORD) BYTE buffer[16384];
-    for (;;)
-    {
-        OVERLAPPED ov = {};
-        ov.hEvent = changed;
-        ResetEvent(changed);
-        if (!ReadDirectoryChangesW(self->m_hDir, buffer, sizeof(buffer), FALSE,
-                                   FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME, NULL,
-                                   &ov, NULL))
-            break;
-        HANDLE handles[2] = {changed, self->m_hStop};
-        if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0)
-        {
-            CancelIo(self->m_hDir);
-            break;
-        }
-        DWORD bytes = 0;
-        if (!GetOverlappedResult(self->m_hDir, &ov, &bytes, FALSE) || bytes == 0)
-            continue;
-        for (BYTE* p = buffer;;)
-        {
-            FILE_NOTIFY_INFORMATION* info = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(p);
-            if (info->Action == FILE_ACTION_ADDED)
-            {
-                char name[MAX_PATH] = {};
-                WideCharToMultiByte(CP_ACP, 0, info->FileName,
-                                    (int)(info->FileNameLength / sizeof(WCHAR)), name,
-                                    sizeof(name) - 1, NULL, NULL);
-                self->m_Names.push_back(name);
-            }
-            if (!info->NextEntryOffset)
-                break;
-            p += info->NextEntryOffset;
-        }
-    }
-    CloseHandle(changed);
-    return 0;
+    WriteValue(key, name, REG_NONE, NULL, 0);
 }

@@ -54,28 +54,10 @@ std::string ProductPath();
 std::string TestProductPath();
 
 // The hand-off values in HKLM (32-bit view, as the program sees them).
+// Reads are false when the value is missing or of another type; ValueExists takes any type.
 bool ReadDwordValue(const char* key, const char* name, DWORD* value);
 bool ReadStringValue(const char* key, const char* name, std::string* value);
+bool ValueExists(const char* key, const char* name);
 void SetDwordValue(const char* key, const char* name, DWORD value);
 void SetStringValue(const char* key, const char* name, const char* value);
 void DeleteValue(const char* key, const char* name);
-bool ValueExists(const char* key, const char* name);
-
-// Records the names of entries created in a folder while it lives.
-class CFolderWatch
-{
-public:
-    explicit CFolderWatch(const std::string& folder);
-    ~CFolderWatch();
-    CFolderWatch(const CFolderWatch&) = delete;
-    CFolderWatch& operator=(const CFolderWatch&) = delete;
-    // Stops watching and returns the names created, in order.
-    std::vector<std::string> Stop();
-
-private:
-    static DWORD WINAPI ThreadProc(LPVOID self);
-    HANDLE m_hDir;
-    HANDLE m_hStop;
-    HANDLE m_hThread;
-    std::vector<std::string> m_Names;
-};

@@ -176,14 +176,18 @@ TEST_F(Install, SettledPathSkipsTheDestinationDialog)
     EXPECT_GE(Find("setup ProgramsPath=C:\\Settled\\"), 0);
 }
 
+// The failure is reported, and the DirectX offer that is due still follows it.
 TEST_F(Install, BrokenArchiveFailsWithMessage111)
 {
-    SetupRun run = Run();
-    run.exe = ProgramDir() + "PivoraSetup_badarchive.exe";
+    CMediaLayout media(ProgramDir() + "PivoraSetup_badarchive.exe", "Tools\\DirectX9.0c\\dxsetup.exe");
+    SetupRun run = Run("/LaunchDX9");
+    run.exe = media.Program();
     run.onMessage = AnswerNo;
     RunResult result = RunSetup(run);
     EXPECT_EQ(0u, result.exitCode);
-    EXPECT_EQ(Lines{Messages::Failed()}, Texts(result)) << "no restart question after a failure";
+    EXPECT_EQ((Lines{Messages::Failed(), Messages::OfferDirectX()}), Texts(result))
+        << "no restart question after a failure, no message 120 after No to the offer";
+    EXPECT_EQ(-1, Find("dxsetup start"));
     EXPECT_EQ(-1, Find("wmfdist start")) << "the redistributable is not run";
     EXPECT_EQ(DestinationWritten(), ProgramsPath());
     ExpectNoWorkDirectoryLeft();

@@ -22,13 +22,8 @@ std::vector<std::string> LogLines(const std::string& path, bool withForeground)
     std::istringstream in(text);
     std::vector<std::string> lines;
     while (std::getline(in, line))
-    {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.rfind("setup ProgramsPath=", 0) != 0 &&
-            (withForeground || line.rfind("setup foreground=", 0) != 0))
-            lines.push_back(line);
-    }
+        if (line.rfind("setup ProgramsPath=", 0) && (withForeground || line.rfind("setup foreground=", 0)))
+            lines.push_back(line.substr(0, line.find('\r')));
     return lines;
 }
 

@@ -6,7 +6,8 @@
 
 namespace
 {
-std::vector<int> g_destroyed;
+typedef std::vector<int> Ids;
+Ids g_destroyed;
 
 struct CTracked
 {
@@ -15,92 +16,64 @@ struct CTracked
     int m_nId;
 };
 
-// The elements from head to tail, checking every back link and the tail on the way.
-std::vector<int> Walk(const CNodeList& list)
+// The element ids from head to tail (0 for a null element), checking every back link, the
+// tail and the count on the way.
+Ids Walk(const CNodeList& list)
 {
-    std::vector<int> seen;
+    Ids ids;
     CNode* last = NULL;
     for (CNode* node = list.GetHeadNode(); node; last = node, node = node->pNext)
     {
-        EXPECT_EQ(last, node->pPrev) << "element " << seen.size();
-        seen.push_back(*static_cast<int*>(node->pData));
+        EXPECT_EQ(last, node->pPrev) << "element " << ids.size();
+        ids.push_back(node->pData ? static_cast<CTracked*>(node->pData)->m_nId : 0);
     }
     EXPECT_EQ(last, list.m_pTail);
-    EXPECT_EQ(int(seen.size()), list.GetCount());
-    return seen;
+    EXPECT_EQ(int(ids.size()), list.GetCount());
+    return ids;
 }
 }
 
-TEST(NodeList, LinkingAndPool)
-{
-    int values[12] = {1, 2, 3};
-    CNodeList list;
-    EXPECT_EQ(NULL, list.RemoveHead());
-    list.AddHead(&values[0], false);
-    EXPECT_EQ((std::vector<int>{1}), Walk(list));
-    EXPECT_EQ(&values[0], list.RemoveHead());
-    EXPECT_EQ((std::vector<int>{}), Walk(list));
-
-    list.AddTail(&values[1], false);
-    list.AddTail(&values[2], true);
-    list.AddHead(&values[0], false);
-    EXPECT_EQ((std::vector<int>{1, 2, 3}), Walk(list));
-    EXPECT_EQ(&values[0], list.RemoveHead());
-    EXPECT_EQ((std::vector<int>{2, 3}), Walk(list));
-    list.RemoveAll();
-    EXPECT_EQ((std::vector<int>{}), Walk(list));
-    EXPECT_EQ(3, list.m_nFreeCount) << "the nodes given up are kept";
-
-    // Twelve nodes given up: the pool keeps ten, the latest in front, and frees the rest.
-    CNodeList twelve;
-    std::vector<CNode*> nodes;
-    for (int i = 0; i < 12; i++)
-        nodes.push_back(twelve.AddTail(&values[i], true));
-    for (int i = 0; i < 12; i++)
-        EXPECT_EQ(&values[i], twelve.RemoveHead());
-    EXPECT_EQ(10, twelve.m_nFreeCount);
-    CNode* reused = twelve.AddTail(&values[0], false);
-    EXPECT_EQ(nodes[9], reused);
-    EXPECT_EQ(0, reused->bOwned) << "the owned flag of the node's last element";
-    EXPECT_EQ(9, twelve.m_nFreeCount);
-}
-
-TEST(NodeList, Ownership)
+TEST(NodeList, LinksReusesNodesAndDestroysOnlyOwnedElements)
 {
     g_destroyed.clear();
     CTracked* unowned = new CTracked(99);
     {
         COwnerNodeList<CTracked> list;
-        list.AddTail(new CTracked(1), true);
+        EXPECT_EQ(NULL, list.RemoveHead());
+        list.AddHead(new CTracked(1), true);
+        EXPECT_EQ((Ids{1}), Walk(list));
         list.AddTail(unowned, false);
-        list.AddTail(new CTracked(2), true);
-        list.AddHead(new CTracked(0), true);
+        list.AddHead(new CTracked(2), true);
         list.AddTail(NULL, true);                           // a null element is skipped
-        list.RemoveAll();
-        EXPECT_EQ((std::vector<int>{0, 1, 2}), g_destroyed);
-
-        g_destroyed.clear();
-        list.AddTail(new CTracked(7), true);
-        list.AddTail(unowned, false);
-        CTracked* made = list.AddNewTail(true);
-        ASSERT_NE(nullptr, made);
-        EXPECT_EQ(-1, made->m_nId);
+        EXPECT_EQ((Ids{2, 1, 99, 0}), Walk(list));
         list.RemoveHead();
-        EXPECT_EQ((std::vector<int>{7}), g_destroyed);
+        EXPECT_EQ((Ids{1, 99, 0}), Walk(list));
+        list.RemoveAll();
+        EXPECT_EQ((Ids{}), Walk(list));
+        EXPECT_EQ((Ids{2, 1}), g_destroyed);
+        EXPECT_EQ(4, list.m_nFreeCount) << "the nodes given up are kept";
+
+        // Reused nodes do not keep the owned flag of their last element.
+        list.AddTail(unowned, false);
+        list.AddTail(unowned, false);
+        ASSERT_NE(nullptr, list.AddNewTail(true));
         g_destroyed.clear();
     }
-    // The destructor destroys the owned element, the one AddNewTail made, and leaves the
-    // unowned one alone.
-    EXPECT_EQ((std::vector<int>{-1}), g_destroyed);
+    EXPECT_EQ((Ids{-1}), g_destroyed) << "the destructor destroys the owned element only";
 
-    // The base list never destroys an element, even one added as owned.
+    // Twelve nodes given up: the pool keeps ten, the latest in front. The base list never
+    // destroys an element, even one added as owned.
     g_destroyed.clear();
     {
-        CNodeList list;
-        list.AddTail(unowned, true);
-        list.AddTail(unowned, true);
-        list.RemoveHead();
+        CNodeList twelve;
+        std::vector<CNode*> nodes;
+        for (int i = 0; i < 12; i++)
+            nodes.push_back(twelve.AddTail(unowned, true));
+        while (twelve.GetCount())
+            twelve.RemoveHead();
+        EXPECT_EQ(10, twelve.m_nFreeCount);
+        EXPECT_EQ(nodes[9], twelve.AddHead(unowned, true));
     }
-    EXPECT_EQ(std::vector<int>(), g_destroyed);
+    EXPECT_EQ((Ids{}), g_destroyed);
     delete unowned;
 }

@@ -147,7 +147,7 @@ TEST(DxVersion, StoresComparesAndReadsVersions)
     ULONGLONG version = 0;
     ASSERT_TRUE(WriteComponent(component, "5.1.2600.881"));
     EXPECT_EQ(S_OK, ReadFileVersion(component.c_str(), &version));
-    EXPECT_EQ(0x00050001'0A280371ULL, version);
+    EXPECT_EQ(0x00050001'0A280371ULL, version) << "the file version, not the product's";
     EXPECT_EQ(E_INVALIDARG, ReadFileVersion(NULL, &version));
     EXPECT_EQ(E_INVALIDARG, ReadFileVersion(component.c_str(), NULL));
     version = 42;
@@ -180,11 +180,12 @@ TEST(DxVersionWithoutProvider, InfersReleaseFromComponentVersions)
         return;
     // Files placed (a null version: a file without a version record), release found.
     const struct { std::vector<std::pair<const char*, const char*>> files; const char* text; } cases[] = {
+        // Each release at its component's version and just below it.
         {{{"ddraw.dll", "4.2.0.94"}}, "0.0"},
         {{{"ddraw.dll", "4.2.0.95"}}, "1.0"},
         {{{"ddraw.dll", "4.7.0.699"}}, "6.1"},
-        {{{"ddraw.dll", "4.7.0.700"}, {"dinput.dll", "4.7.0.716"}}, "7.0a"},
         {{{"ddraw.dll", "4.7.0.700"}, {"dinput.dll", "4.7.0.715"}}, "7.0"},
+        {{{"ddraw.dll", "4.7.0.700"}, {"dinput.dll", "4.7.0.716"}}, "7.0a"},
         {{{"d3drg8x.dll", "4.4.0.70"}}, "3.0a"},
         {{{"dplayx.dll", "4.6.3.518"}}, "6.1a"},
         // Major 6 passes every plain comparison but is neither DirectX 8 form.

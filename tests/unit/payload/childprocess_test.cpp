@@ -139,6 +139,19 @@ TEST(RunInnerInstaller, BringsTheWindowForwardAndHidesTheWaitDialogMeanwhile)
     RemoveTree(logDir);
 }
 
+// A failing exit code of the redistributable still counts as run.
+TEST(RunWmfDist, RunsQuietlyAndDeletesTheProgram)
+{
+    const std::string logDir = MakeTempDir("pvl"), log = logDir + "fake.log", work = MakeTempDir("pvw");
+    CScopedEnv logEnv("PIVORA_FAKE_LOG", log);
+    CScopedEnv exitCode("PIVORA_FAKE_WMFDIST_EXIT", 5);
+    EXPECT_TRUE(RunWmfDist(work.c_str()));
+    EXPECT_EQ("wmfdist start \"" + work + "wmfdist.exe\" /Q", LogLines(log, true).at(0));
+    EXPECT_EQ(std::vector<std::string>(), ListFolder(work));
+    RemoveTree(work);
+    RemoveTree(logDir);
+}
+
 // Modules with other resources 207 and 203: a setup.exe and a wmfdist.exe that cannot be
 // started; a 207 that is no archive (and the same junk as 203); none at all. Nothing starts, and
 // wmfdist.exe is deleted all the same.

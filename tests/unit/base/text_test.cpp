@@ -1,92 +1,94 @@
-// CStorage and CText: the growth rule, double-byte aware assignment and appending, formatting,
-// the tokenizer, the backslash rules and path splitting, with real code page 932 bytes.
+// CStorage and CText: blocks that hold what they claim, double-byte aware assignment and
+// appending, formatting, the tokenizer, the backslash rules and path splitting, with real code
+// page 932 bytes.
 #include <gtest/gtest.h>
 #include "base/Text.h"
 #include "common/TestSupport.h"
 #include "resources/resource.h"
 
-// Blocks the heap can never give: beyond the 2 GiB of a 32-bit process, beyond the 128 TiB of
-// a 64-bit one.
+// Growth steps the heap can never serve: past the 2 GiB of a 32-bit process, past the 128 TiB
+// of a 64-bit one; and a step whose block size needs more than a SIZE_T (32-bit) or more than a
+// LONGLONG (64-bit), which must be refused, never cut to its low bits.
 static const LONGLONG kHugeGrowBy = sizeof(void*) == 4 ? 0x7FFFFF00LL : 0x7FFFFF0000000000LL;
+static const LONGLONG kWrapGrowBy = sizeof(void*) == 4 ? 0x100000000LL : MAXLONGLONG;
 
 static std::string Str(const char* text) { return text ? text : "(null)"; }
 
-struct Cut { const char* src; int n; const char* expected; };
-
-TEST(Storage, GrowthResizeAndTransfers)
+// Every byte of the capacity past m_pData lies inside the block the heap (or VirtualAlloc) gave.
+static void ExpectBlockHolds(const CStorage& store, const char* what)
 {
-    // Bytes asked (length + 1) against capacity: whole blocks of 256 plus 3 bytes of alignment.
-    const struct { int nLength, nCapacity; } cases[] = {{10, 259}, {255, 259}, {300, 515}};
-    for (const auto& c : cases)
-        EXPECT_EQ(c.nCapacity, CText(std::string(c.nLength, 'c').c_str()).m_TextStore.m_nCapacity)
-            << c.nLength;
+    ASSERT_NE(nullptr, store.m_pBlock) << what;
+    SIZE_T nBlock = 0;
+    if (store.m_bPages)
+    {
+        MEMORY_BASIC_INFORMATION info;
+        ASSERT_NE(0u, VirtualQuery(store.m_pBlock, &info, sizeof(info))) << what;
+        nBlock = info.RegionSize;
+    }
+    else
+        nBlock = HeapSize(GetProcessHeap(), 0, store.m_pBlock);
+    EXPECT_LE((LONGLONG)(store.m_pData - (BYTE*)store.m_pBlock) + store.m_nCapacity, (LONGLONG)nBlock)
+        << what;
+    EXPECT_EQ(0u, (ULONG_PTR)store.m_pData % 4) << what;
+}
+
+TEST(Storage, BlocksZeroFillAndByteOperations)
+{
     CText text("0123456789");
+    ExpectBlockHolds(text.m_TextStore, "first block");
     void* pFirst = text.m_TextStore.m_pBlock;
-    text.Assign(std::string(258, 'a').c_str());             // asks for 259: in place
+    std::string full((size_t)text.m_TextStore.m_nCapacity - 1, 'a');
+    text.Assign(full.c_str());                              // exactly the capacity: in place
     EXPECT_EQ(pFirst, text.m_TextStore.m_pBlock);
-    EXPECT_EQ(std::string(259, 'b'), Str(text.Assign(std::string(259, 'b').c_str())));
-    EXPECT_EQ(515, text.m_TextStore.m_nCapacity);           // asked for 260: next block
-    text.Assign("x");
-    EXPECT_EQ(515, text.m_TextStore.m_nCapacity);           // blocks never shrink
-    EXPECT_EQ(0u, (ULONG_PTR)text.m_TextStore.m_pData % 4);
-    memset(text.m_TextStore.m_pData, 'z', (size_t)text.m_TextStore.m_nCapacity);
+    EXPECT_EQ(full + "b", Str(text.Assign((full + "b").c_str())));
+    ExpectBlockHolds(text.m_TextStore, "grown block");
+    void* pGrown = text.m_TextStore.m_pBlock;
+    text.Assign("x");                                       // a shorter text keeps its block
+    EXPECT_EQ(pGrown, text.m_TextStore.m_pBlock);
 
     CStorage store;
     store.m_nGrowBy = 256;
-    EXPECT_EQ(S_OK, store.Resize(100, true, false));
-    EXPECT_EQ(std::string(259, '\0'), std::string((char*)store.m_pData, 259));
-    void* pBlock = store.m_pBlock;
-    EXPECT_EQ(S_FALSE, store.Resize(259, false, false));    // exactly the capacity
-    EXPECT_EQ(pBlock, store.m_pBlock);
-    EXPECT_EQ(259, store.m_nSize);
-    // Keep moves the old content along; zeroFill clears the new bytes.
+    ASSERT_EQ(S_OK, store.Resize(100, true, false));
+    EXPECT_EQ(std::string((size_t)store.m_nCapacity, '\0'), std::string((char*)store.m_pData, (size_t)store.m_nCapacity));
+    const LONGLONG nFirst = store.m_nCapacity;
     memcpy(store.m_pData, "hello", 5);
-    EXPECT_EQ(S_OK, store.Resize(260, true, true));
-    EXPECT_EQ(515, store.m_nCapacity);
-    EXPECT_EQ(0, memcmp(store.m_pData, "hello", 5));
-    EXPECT_EQ(std::string(256, '\0'), std::string((char*)store.m_pData + 259, 256));
-    // In place, keep clears nothing; without keep, zeroFill clears the asked bytes.
-    EXPECT_EQ(S_FALSE, store.Resize(10, true, true));
-    EXPECT_EQ(S_FALSE, store.Resize(3, true, false));
+    ASSERT_EQ(S_OK, store.Resize(nFirst + 1, true, true));  // keep moves the content, clears the rest
+    ExpectBlockHolds(store, "kept block");
+    EXPECT_EQ(std::string("hello") + std::string((size_t)store.m_nCapacity - 5, '\0'),
+              std::string((char*)store.m_pData, (size_t)store.m_nCapacity));
+    EXPECT_EQ(S_FALSE, store.Resize(10, true, true));       // in place, keep clears nothing
+    EXPECT_EQ(S_FALSE, store.Resize(3, true, false));       // without keep the asked bytes
     EXPECT_EQ(0, memcmp(store.m_pData, "\0\0\0lo", 5));
-    // FreeBlock keeps the capacity, so a resize within it has no block to serve it.
-    EXPECT_EQ(S_OK, store.FreeBlock());
+    EXPECT_EQ(S_OK, store.FreeBlock());                     // the capacity stays, the block not
     EXPECT_EQ(E_UNEXPECTED, store.Resize(10, false, false));
-    EXPECT_EQ(S_OK, store.Reset());
-    EXPECT_EQ(S_OK, store.Resize(10, false, true));
-    // A block the heap cannot give leaves block, capacity and content as they were.
+    store.Reset();
+    ASSERT_EQ(S_OK, store.Resize(10, false, true));
     memcpy(store.m_pData, "abcd", 4);
-    store.m_nGrowBy = kHugeGrowBy;
-    EXPECT_EQ(E_OUTOFMEMORY, store.Resize(300, true, true));
-    EXPECT_EQ(259, store.m_nCapacity);
-    EXPECT_EQ(0, memcmp(store.m_pData, "abcd", 4));
-    // A 32-bit heap takes a 32-bit size: a larger block is refused, not cut to its low bits. (A
-    // 64-bit size holds every block the storage can ask for, so nothing can be cut there.)
-    if (sizeof(SIZE_T) == 4)
+    const LONGLONG nKept = store.m_nCapacity;
+    for (LONGLONG growBy : {kHugeGrowBy, kWrapGrowBy})
     {
-        store.m_nGrowBy = 0x100000000LL;
-        EXPECT_EQ(E_OUTOFMEMORY, store.Resize(300, false, true));
-        EXPECT_EQ(259, store.m_nCapacity);
+        store.m_nGrowBy = growBy;
+        EXPECT_EQ(E_OUTOFMEMORY, store.Resize(300, true, true)) << std::hex << growBy;
+        EXPECT_EQ(nKept, store.m_nCapacity) << std::hex << growBy;
+        EXPECT_EQ(0, memcmp(store.m_pData, "abcd", 4)) << std::hex << growBy;
     }
 
-    CStorage bytes;                                         // the defaults: granularity 1, align 4
+    CStorage bytes;
     char szOut[8] = "keep";
     EXPECT_EQ(E_INVALIDARG, bytes.SetBytes(4, NULL));
-    EXPECT_EQ(E_INVALIDARG, bytes.WriteAt(0, 4, NULL));
     EXPECT_EQ(E_FAIL, bytes.ReadInto(szOut, 4));            // nothing held
     EXPECT_EQ(S_OK, bytes.SetBytes(6, "abcdef"));
-    EXPECT_EQ(9, bytes.m_nCapacity);
     EXPECT_EQ(S_OK, bytes.WriteAt(6, 4, "WXYZ"));           // a new block, keeping "abcdef"
-    EXPECT_EQ(13, bytes.m_nCapacity);
+    ExpectBlockHolds(bytes, "written block");
     EXPECT_EQ(0, memcmp(bytes.m_pData, "abcdefWXYZ", 10));
     // An end past the largest 64-bit size is refused, not wrapped to a size the block "holds".
-    EXPECT_EQ(E_INVALIDARG, bytes.WriteAt(MAXLONGLONG, 1, "!"));
-    EXPECT_EQ(E_INVALIDARG, bytes.WriteAt(8, MAXLONGLONG - 7, "!"));
+    const LONGLONG refused[][2] = {{0, -1}, {MAXLONGLONG, 1}, {8, MAXLONGLONG - 7}};
+    for (const auto& r : refused)
+        EXPECT_EQ(E_INVALIDARG, bytes.WriteAt(r[0], r[1], "!")) << r[0] << "+" << r[1];
     EXPECT_EQ(10, bytes.m_nSize);
     EXPECT_EQ(S_OK, bytes.ReadInto(szOut, 3));
     EXPECT_STREQ("abcp", szOut);
-    // Fast copy: whole 64-byte blocks, then the rest.
-    std::string from;
+    std::string from;                                       // fast copy: 64-byte blocks, the rest
     for (int i = 0; i < 199; i++)
         from += (char)(i * 7);
     char szTo[200] = {0};
@@ -97,11 +99,12 @@ TEST(Storage, GrowthResizeAndTransfers)
     CStorage pages;
     pages.m_bPages = true;
     pages.m_nGrowBy = 4096;
-    EXPECT_EQ(S_OK, pages.Resize(5000, true, false));
-    EXPECT_EQ(8195, pages.m_nCapacity);
-    EXPECT_EQ(0u, (ULONG_PTR)pages.m_pBlock % 4096);
-    memset(pages.m_pData, 1, 8195);
+    ASSERT_EQ(S_OK, pages.Resize(5000, true, false));
+    ExpectBlockHolds(pages, "pages");
+    EXPECT_LE(5000, pages.m_nCapacity);
 }
+
+struct Cut { const char* src; int n; const char* expected; };
 
 TEST(Text, AssignAndAppend)
 {
@@ -162,16 +165,16 @@ TEST(Text, FormatLoadScratchAndFailures)
 {
     CText text;
     EXPECT_EQ("42-abc-ff", Str(text.Format("%d-%s-%x", 42, "abc", 255)));
-    EXPECT_EQ(1283, text.m_TextStore.m_nCapacity);          // 9 + 1,025 asked
     EXPECT_EQ(NULL, text.Format(NULL));
     EXPECT_EQ("[42-abc-ff]", Str(text.Format("[%s]", text.GetText())));
     ASSERT_NE(nullptr, text.Format("%s", std::string(2000, 'q').c_str()));
-    EXPECT_EQ(1023, text.GetLength());
+    EXPECT_EQ(std::string(1023, 'q'), Str(text.GetText()));
+    ExpectBlockHolds(text.m_TextStore, "format");
 
     CText caption;
     EXPECT_EQ(Sjis(u8"Vantori セットアップ"),
               Str(caption.LoadResourceText(GetModuleHandleA(NULL), IDS_CAPTION)));
-    EXPECT_EQ(1027, caption.m_TextStore.m_nCapacity);
+    ExpectBlockHolds(caption.m_TextStore, "resource text");
     EXPECT_EQ("", Str(caption.LoadResourceText(GetModuleHandleA(NULL), 4321)));
 
     CText path("C:\\dir");
@@ -187,7 +190,7 @@ TEST(Text, FormatLoadScratchAndFailures)
     std::string big(300, 'x');
     EXPECT_EQ(NULL, kept.Assign(big.c_str()));
     EXPECT_EQ(kept.GetText(), kept.Append(big.c_str()));
-    EXPECT_EQ(NULL, kept.Format("%s", "x"));                // needs 1,028 bytes
+    EXPECT_EQ(NULL, kept.Format("%s", "x"));
     EXPECT_EQ(NULL, kept.LoadResourceText(GetModuleHandleA(NULL), IDS_CAPTION));
     EXPECT_EQ("abc", Str(kept.GetText()));
     EXPECT_EQ(pText, kept.m_TextStore.m_pBlock);
@@ -253,43 +256,30 @@ TEST(Text, BackslashesAndPaths)
 
 TEST(Text, Tokenize)
 {
-    CText text("C:\\a\\\\b");
-    EXPECT_EQ(NULL, text.Tokenize("\\", 0));                // no cursor yet
-    EXPECT_EQ(NULL, text.Tokenize(NULL, 0));                // restart
-    for (const char* field : {"C:", "a", "", "b"})
-        EXPECT_EQ(field, Str(text.Tokenize("\\", 0)));
-    EXPECT_EQ(NULL, text.Tokenize("\\", 0));
-
-    text.Assign("x\\y\\z\\");
-    EXPECT_EQ("y", Str(text.Tokenize("\\", 2)));
-    EXPECT_EQ("z", Str(text.Tokenize("\\", 0)));
-    EXPECT_EQ(NULL, text.Tokenize("\\", 0));                // a trailing separator ends it
-    EXPECT_EQ("", Str(text.Tokenize("\\", 5)));             // beyond the last field
-    EXPECT_EQ(NULL, text.Tokenize("\\", 0));
-    EXPECT_EQ("x", Str(text.Tokenize("\\/", 1)));
-
-    // A 0x5C trail byte splits neither the field copied nor the fields passed over; 0x20 after
-    // a lead byte is no trail byte, so it is a delimiter.
-    text.Assign("a\x95\x5C" "b\\c\x95\x5C\\d");
-    EXPECT_EQ("a\x95\x5C" "b", Str(text.Tokenize("\\", 1)));
-    EXPECT_EQ("c\x95\x5C", Str(text.Tokenize("\\", 2)));
-    EXPECT_EQ("d", Str(text.Tokenize("\\", 3)));
-    text.Assign("\x81 x");
-    EXPECT_EQ("\x81", Str(text.Tokenize(" ", 1)));
-    EXPECT_EQ("x", Str(text.Tokenize(" ", 0)));
-
-    // 1,023 bytes and then a double-byte character: 1,025 bytes land in the token buffer.
-    std::string field = std::string(1023, 'a') + "\x95\x5C";
-    text.Assign((field + "bbb\\z").c_str());
-    EXPECT_EQ(field, Str(text.Tokenize("\\", 1)));
-    EXPECT_EQ("bbb", Str(text.Tokenize("\\", 0)));
-    EXPECT_EQ("z", Str(text.Tokenize("\\", 0)));
-
-    // Exactly 1,024 bytes are followed by the next field, not by an empty one.
-    std::string exact(1024, 'e');
-    text.Assign((exact + "\\next").c_str());
-    EXPECT_EQ(exact, Str(text.Tokenize("\\", 1)));
-    EXPECT_EQ("next", Str(text.Tokenize("\\", 0)));
+    // Each step: the text (or null to go on with the last), delimiters, index, the field.
+    // A 0x5C trail byte splits neither the field copied nor the fields passed over; 0x20 after a
+    // lead byte is no trail byte, so it is a delimiter.
+    const std::string dbcsCut = std::string(1023, 'a') + "\x95\x5C", exact(1024, 'e');
+    const std::string dbcsText = dbcsCut + "bbb\\z", exactText = exact + "\\next";
+    const struct { const char* text; const char* delimiters; int index; const char* field; } steps[] = {
+        {"C:\\a\\\\b", "\\", 0, NULL}, {NULL, NULL, 0, NULL}, {NULL, "\\", 0, "C:"},
+        {NULL, "\\", 0, "a"}, {NULL, "\\", 0, ""}, {NULL, "\\", 0, "b"}, {NULL, "\\", 0, NULL},
+        {"x\\y\\z\\", "\\", 2, "y"}, {NULL, "\\", 0, "z"}, {NULL, "\\", 0, NULL},
+        {NULL, "\\", 5, ""}, {NULL, "\\", 0, NULL}, {NULL, "\\/", 1, "x"},
+        {"a\x95\x5C" "b\\c\x95\x5C\\d", "\\", 1, "a\x95\x5C" "b"}, {NULL, "\\", 2, "c\x95\x5C"},
+        {NULL, "\\", 3, "d"}, {"\x81 x", " ", 1, "\x81"}, {NULL, " ", 0, "x"},
+        // 1,023 bytes and a double-byte character: 1,025 bytes land in the token buffer.
+        {dbcsText.c_str(), "\\", 1, dbcsCut.c_str()}, {NULL, "\\", 0, "bbb"}, {NULL, "\\", 0, "z"},
+        // Exactly 1,024 bytes are followed by the next field, not by an empty one.
+        {exactText.c_str(), "\\", 1, exact.c_str()}, {NULL, "\\", 0, "next"}};
+    CText text;
+    for (const auto& s : steps)
+    {
+        if (s.text)
+            text.Assign(s.text);
+        EXPECT_EQ(Str(s.field), Str(text.Tokenize(s.delimiters, s.index)))
+            << Str(text.GetText()).substr(0, 12) << " " << Str(s.delimiters) << " " << s.index;
+    }
 
     // A scratch copy that moves the scratch block takes the token buffer along.
     std::string longText = std::string(1500, 'p') + "\\q";

@@ -62,7 +62,6 @@ public:
     HRESULT OnExit() override
     {
         InterlockedIncrement(&m_pTally->nExit);
-        Block(m_bBlockInExit);   // no lock is held here
         return 0;
     }
     void OnCloseRequest() override
@@ -104,7 +103,6 @@ public:
     HRESULT m_hrInit = S_OK;
     bool m_bBlockInInit = false;
     bool m_bBlockOnQuit = false;
-    bool m_bBlockInExit = false;
     HANDLE m_hGate;       // opened by the test
     HANDLE m_hEntered;    // set when the thread reached a blocking point or timed out
     volatile int m_nSignaledIndex = -1;
@@ -125,13 +123,11 @@ DWORD WINAPI OpenGateWhenEntered(void* parameter)
     return 0;
 }
 
-TEST(Thread, StartWaitsForInitAndStopClosesThenQuits)
+TEST(Thread, StartStopAndRestartAfterEachKindOfStop)
 {
     Tally tally;
     CTestWorker worker(&tally);
     worker.m_bBlockInInit = true;
-    EXPECT_EQ(10000u, worker.m_dwStopTimeout);
-
     // OnInit holds until another thread opens the gate: Start must not return before that.
     HANDLE opener = CreateThread(NULL, 0, OpenGateWhenEntered, &worker, 0, NULL);
     EXPECT_EQ(S_OK, worker.Start(true));
@@ -139,38 +135,23 @@ TEST(Thread, StartWaitsForInitAndStopClosesThenQuits)
     WaitForSingleObject(opener, INFINITE);
     CloseHandle(opener);
     EXPECT_EQ(S_FALSE, worker.Start(true)) << "a second Start on a running thread";
-
     ASSERT_EQ(S_OK, worker.PostRequest(Request(5)));
     ASSERT_EQ(S_OK, worker.PostRequest(Request(6)));
     ASSERT_TRUE(Signaled(worker.m_EventDone.m_hEvent, 10000));
-    EXPECT_EQ(Codes({ 5, 6 }), worker.m_Log);
-
     // ProcessRequest sees -2 and -1 too, before OnCloseRequest and the end of the loop.
     EXPECT_FALSE(worker.Stop(true, false, false));
-    EXPECT_EQ(Codes({ 5, 6, -2, kCloseMark, -1 }), worker.m_Log);
-    EXPECT_EQ(1, tally.nExit);
+    EXPECT_EQ(Codes({5, 6, -2, kCloseMark, -1}), worker.m_Log);
     EXPECT_TRUE(worker.ThreadEnded());
     EXPECT_EQ(0u, ExitCode(tally.threads[0]));
-    EXPECT_TRUE(worker.m_hThread == NULL);
-    EXPECT_TRUE(worker.m_EventRequest.m_hEvent == NULL);
+    EXPECT_TRUE(worker.m_hThread == NULL && worker.m_EventRequest.m_hEvent == NULL);
     EXPECT_FALSE(worker.Stop(true, false, false)) << "a second Stop";
-    EXPECT_EQ(1, tally.nClose);
-}
-
-TEST(Thread, RestartsAfterEachKindOfStop)
-{
-    Tally tally;
-    CTestWorker worker(&tally);
-    EXPECT_EQ(S_OK, worker.Start(false));
-    ASSERT_EQ(S_OK, worker.PostRequest(Request(1)));
-    ASSERT_TRUE(Signaled(worker.m_EventDone.m_hEvent, 10000));
-    EXPECT_FALSE(worker.Stop(true, false, false));
 
     // The second run stops at the quit request on the closed gate: a Stop that waited would hang.
+    worker.m_bBlockInInit = false;
     worker.m_bBlockOnQuit = true;
+    ResetEvent(worker.m_hGate);
     EXPECT_EQ(S_OK, worker.Start(true));
     ASSERT_EQ(2, tally.nInit);
-    EXPECT_TRUE(Signaled(tally.threads[0])) << "the first run's thread still runs";
     EXPECT_FALSE(worker.Stop(false, false, false));
     EXPECT_TRUE(worker.m_hThread == NULL);
     EXPECT_TRUE(worker.m_EventRequest.m_hEvent != NULL) << "events closed under the thread";
@@ -182,7 +163,7 @@ TEST(Thread, RestartsAfterEachKindOfStop)
     EXPECT_EQ(2, tally.nExit);
     EXPECT_EQ(1234, worker.SendRequest(Request(3, 1234), 10000));
     EXPECT_FALSE(worker.Stop(true, true, false));
-    EXPECT_EQ(Codes({ 1, -2, kCloseMark, -1, -2, kCloseMark, -1, 3, -1 }), worker.m_Log);
+    EXPECT_EQ(Codes({5, 6, -2, kCloseMark, -1, -2, kCloseMark, -1, 3, -1}), worker.m_Log);
     EXPECT_EQ(2, tally.nClose);
     EXPECT_EQ(3, tally.nExit);
     EXPECT_TRUE(worker.ThreadEnded());
@@ -261,7 +242,7 @@ volatile LONG g_nWrongResults;
 DWORD WINAPI PostAndSend(void* parameter)
 {
     CTestWorker* worker = static_cast<CTestWorker*>(parameter);
-    for (int i = 0; i < 600; ++i)
+    for (int i = 0; i < 200; ++i)
     {
         worker->PostRequest(Request(1, 1000000 + i));
         if (worker->SendRequest(Request(2, i), INFINITE) != i)
@@ -283,27 +264,12 @@ TEST(Thread, SendsAndPostsFromTwoThreadsNeitherDeadlockNorMixResults)
         CloseHandle(thread);
     EXPECT_EQ(0, g_nWrongResults) << "sends that got another request's result";
     EXPECT_FALSE(worker.Stop(true, false, false));
-    EXPECT_EQ(size_t(1200 + 1200 + 3), worker.m_Log.size());
+    EXPECT_EQ(size_t(400 + 400 + 3), worker.m_Log.size());
 }
 
-TEST(Thread, StopBoundedTerminatesAStuckThread)
+DWORD WINAPI StopBounded(void* parameter)
 {
-    Tally tally;
-    CTestWorker worker(&tally);
-    HANDLE extra = CreateEventA(NULL, FALSE, FALSE, NULL);
-    ASSERT_TRUE(worker.AddWaitHandle(extra));
-    worker.m_dwStopTimeout = 200;
-    ASSERT_EQ(S_OK, worker.Start(true));
-    SetEvent(extra);
-    ASSERT_TRUE(Signaled(worker.m_hEntered, 10000));
-
-    EXPECT_TRUE(worker.Stop(true, false, true));
-    EXPECT_TRUE(worker.ThreadEnded());
-    EXPECT_EQ(0xDEADBEEFu, ExitCode(tally.threads[0]));
-    EXPECT_EQ(0, worker.m_nSignaledIndex);
-    EXPECT_EQ(0, tally.nExit) << "a terminated thread runs no OnExit";
-    EXPECT_EQ(0, worker.m_WaitHandles.GetCount());
-    CloseHandle(extra);
+    return static_cast<CTestWorker*>(parameter)->Stop(true, false, true) ? 0 : 1;
 }
 
 DWORD WINAPI StartAgain(void* parameter)
@@ -316,26 +282,38 @@ DWORD WINAPI ShutDown(void* parameter)
     return (DWORD)static_cast<CTestWorker*>(parameter)->Shutdown();
 }
 
-TEST(Thread, WaitForAThreadLetGoIsBounded)
+TEST(Thread, EveryWaitForAStuckThreadIsBounded)
 {
-    // A thread that a Stop without wait let go and that does not end: the next Start and the
-    // Shutdown wait for it m_dwStopTimeout, then terminate it.
-    for (LPTHREAD_START_ROUTINE next : { StartAgain, ShutDown })
+    // A bounded Stop of a thread stuck in the handler of an extra wait handle; the next Start and
+    // the Shutdown after a Stop without wait let a thread go that does not end. Each waits
+    // m_dwStopTimeout, then terminates the thread, which runs no OnExit.
+    for (LPTHREAD_START_ROUTINE next : {StopBounded, StartAgain, ShutDown})
     {
         Tally tally;
         CTestWorker worker(&tally);
-        worker.m_bBlockInExit = true;
-        worker.m_dwStopTimeout = 200;
+        HANDLE extra = CreateEventA(NULL, FALSE, FALSE, NULL);
+        ASSERT_TRUE(worker.AddWaitHandle(extra));
+        worker.m_dwStopTimeout = 50;
         ASSERT_EQ(S_OK, worker.Start(true));
-        EXPECT_FALSE(worker.Stop(false, false, false));
+        SetEvent(extra);
         ASSERT_TRUE(Signaled(worker.m_hEntered, 10000));
+        EXPECT_EQ(0, worker.m_nSignaledIndex);
+        if (next != StopBounded)
+        {
+            EXPECT_FALSE(worker.Stop(false, false, false));
+        }
         HANDLE caller = CreateThread(NULL, 0, next, &worker, 0, NULL);
-        EXPECT_TRUE(Signaled(caller, 10000)) << "still waiting after 10 s for the thread let go";
+        EXPECT_TRUE(Signaled(caller, 10000)) << "still waiting after 10 s for the stuck thread";
         SetEvent(worker.m_hGate);
         WaitForSingleObject(caller, INFINITE);
         EXPECT_EQ(0u, ExitCode(caller));
         EXPECT_EQ(0xDEADBEEFu, ExitCode(tally.threads[0]));
+        // Only the new run of StartAgain, which takes the close and quit left queued, exits.
+        EXPECT_TRUE(next != StartAgain || worker.ThreadEnded(10000));
+        EXPECT_EQ(next == StartAgain ? 1 : 0, tally.nExit);
+        EXPECT_EQ(0, worker.m_WaitHandles.GetCount());
         CloseHandle(caller);
+        CloseHandle(extra);
     }
 }
 

@@ -1,10 +1,9 @@
-// The destination folder dialog: its path functions, the free-space rule through its seam, and
-// the modal dialog on a thread of its own, driven through Win32 as a user would drive it.
+// The destination folder dialog: its path rules, the free-space rule through its seam, and what
+// the end-to-end runs cannot reach: the proposal, the refusals with their message boxes, the
+// folder browser and a volume short of room.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <stdlib.h>
-#include <vector>
-#include <string>
 #include "driver/DialogDriver.h"
 #include "common/TestSupport.h"
 #include "resources/resource.h"
@@ -13,13 +12,7 @@
 
 namespace {
 
-const char kHyo[] = "\x95\x5c";   // 表 in code page 932: its second byte is a backslash
-
-std::string BadPathText()
-{
-    return Sjis(u8"このセットアップ先は存在しないか、または有効なパス名ではありません。\n"
-                u8"有効なセットアップ先を再度、選択してください。");
-}
+const std::string kHyo = "\x95\x5c";   // 表 in code page 932: its second byte is a backslash
 
 bool IsDirectory(const std::string& path)
 {
@@ -29,90 +22,72 @@ bool IsDirectory(const std::string& path)
 
 TEST(DestinationPaths, NameCharsAndPathValidation)
 {
-    EXPECT_TRUE(CheckNameChars("Program Files", false));
-    EXPECT_TRUE(CheckNameChars("", false));
-    EXPECT_FALSE(CheckNameChars(NULL, true));
-    for (const char* bad : { "a/b", "a\"b", "a*b", "a:b", "a?b", "a<b", "a>b", "a|b" })
-    {
-        EXPECT_FALSE(CheckNameChars(bad, true)) << bad;
-        EXPECT_FALSE(CheckNameChars(bad, false)) << bad;
-    }
-    EXPECT_FALSE(CheckNameChars("a\\b", false));
-    EXPECT_TRUE(CheckNameChars("a\\b", true));
     // Second bytes of double-byte characters never match: 0x5C (表) and 0x7C (ポ, 0x83 0x7C).
-    EXPECT_TRUE(CheckNameChars((std::string("x") + kHyo + "y").c_str(), false));
-    EXPECT_TRUE(CheckNameChars("\x83\x7c", false));
+    const struct { std::string text; bool backslash, valid; } names[] = {
+        {"Program Files", false, true}, {"", false, true}, {"a\\b", true, true}, {"a\\b", false, false},
+        {"x" + kHyo + "y", false, true}, {"\x83\x7c", false, true}};
+    for (const auto& n : names)
+        EXPECT_EQ(n.valid, CheckNameChars(n.text.c_str(), n.backslash)) << n.text << " " << n.backslash;
+    EXPECT_FALSE(CheckNameChars(NULL, true));
+    for (const char* bad : {"a/b", "a\"b", "a*b", "a:b", "a?b", "a<b", "a>b", "a|b"})
+        EXPECT_FALSE(CheckNameChars(bad, true) || CheckNameChars(bad, false)) << bad;
 
-    for (const char* good : { "C:\\", "C:", "", "C:\\Program Files\\Halvoro\\Pivora", "C:\\a\\",
-                              "D:\\Apps\\a b\\c.d" })
-        EXPECT_TRUE(ValidateFolderPath(good, false)) << good;
-    for (const char* bad : { "C:\\a*b", "C:\\a?", "C:\\a|b", "C:\\a:b", "C:\\a/b", "C:\\a<b",
-                             "C:\\a>b", "C:\\a\"b", "C:\\ a", "C:\\a.", "C:\\a ", "C:\\.a",
-                             "C:\\..\\x", "C:\\a\\\\b", "\\\\server\\share", "C:\\ok\\bad?\\ok" })
+    // 表 is one level, not "\x95" and an empty one; with parentOnly the file name is not examined.
+    const struct { std::string path; bool parentOnly, valid; } paths[] = {
+        {"C:\\", false, true}, {"C:", false, true}, {"", false, true}, {"C:\\a\\", false, true},
+        {"C:\\Program Files\\Halvoro\\Pivora", false, true}, {"D:\\Apps\\a b\\c.d", false, true},
+        {"C:\\" + kHyo + "\\sub", false, true}, {"C:\\" + kHyo, false, true},
+        {"C:\\dir\\file?.txt", true, true}, {"C:\\dir\\file?.txt", false, false},
+        {"C:\\bad|dir\\file.txt", true, false}};
+    for (const auto& p : paths)
+        EXPECT_EQ(p.valid, ValidateFolderPath(p.path.c_str(), p.parentOnly)) << p.path;
+    for (const char* bad : {"C:\\a*b", "C:\\a?", "C:\\a|b", "C:\\a:b", "C:\\a/b", "C:\\a<b", "C:\\a>b",
+                            "C:\\a\"b", "C:\\ a", "C:\\a.", "C:\\a ", "C:\\.a", "C:\\..\\x", "C:\\a\\\\b",
+                            "\\\\server\\share", "C:\\ok\\bad?\\ok"})
         EXPECT_FALSE(ValidateFolderPath(bad, false)) << bad;
-    // 表 is one level, not a level "\x95" followed by an empty one.
-    EXPECT_TRUE(ValidateFolderPath((std::string("C:\\") + kHyo + "\\sub").c_str(), false));
-    EXPECT_TRUE(ValidateFolderPath((std::string("C:\\") + kHyo).c_str(), false));
-
-    // With parentOnly the last level is a file name and is not examined.
-    EXPECT_TRUE(ValidateFolderPath("C:\\dir\\file?.txt", true));
-    EXPECT_FALSE(ValidateFolderPath("C:\\dir\\file?.txt", false));
-    EXPECT_FALSE(ValidateFolderPath("C:\\bad|dir\\file.txt", true));
 }
 
 TEST(DestinationPaths, FolderExistsAndCreateFolderPath)
 {
-    std::string base = MakeTempDir("pivdest");
+    const std::string base = MakeTempDir("pivdest");
     ASSERT_FALSE(base.empty());
-    // Drive C: exists; drive Q: is not mapped in the test prefix.
-    for (const char* path : { "C:\\", "C:", "c:\\", "Q:\\", "Q:", "", "\\\\nosuchserver\\share" })
-        EXPECT_EQ(path[0] == 'C' || path[0] == 'c', FolderExists(path)) << path;
-    EXPECT_FALSE(FolderExists(NULL));
-    EXPECT_TRUE(FolderExists(base.c_str())) << base;
-    EXPECT_TRUE(FolderExists(base.substr(0, base.size() - 1).c_str()));
-    EXPECT_FALSE(FolderExists((base + "missing").c_str()));
     ASSERT_TRUE(WriteFileBytes(base + "file.txt", "x"));
-    EXPECT_FALSE(FolderExists((base + "file.txt").c_str())) << "a file is not a folder";
+    // Drive C: exists; drive Q: is not mapped in the test prefix; a file is not a folder.
+    const struct { std::string path; bool exists; } exists[] = {
+        {"C:\\", true}, {"C:", true}, {"c:\\", true}, {"Q:\\", false}, {"Q:", false}, {"", false},
+        {"\\\\nosuchserver\\share", false}, {base, true}, {base.substr(0, base.size() - 1), true},
+        {base + "missing", false}, {base + "file.txt", false}};
+    for (const auto& e : exists)
+        EXPECT_EQ(e.exists, FolderExists(e.path.c_str())) << e.path;
+    EXPECT_FALSE(FolderExists(NULL));
 
-    std::string three = base + "one\\two\\three";
-    EXPECT_TRUE(CreateFolderPath(three.c_str(), false));
-    EXPECT_TRUE(IsDirectory(three));
-    EXPECT_TRUE(CreateFolderPath(three.c_str(), false)) << "existing levels are passed over";
-    EXPECT_TRUE(CreateFolderPath((base + "x\\y\\").c_str(), false));
-    EXPECT_TRUE(IsDirectory(base + "x\\y"));
-    // A level that is a file stops the walk.
-    EXPECT_FALSE(CreateFolderPath((base + "file.txt\\c").c_str(), false));
-    // With parentOnly the last level is a file name and is not created.
-    EXPECT_TRUE(CreateFolderPath((base + "p\\q\\setup.exe").c_str(), true));
-    EXPECT_TRUE(IsDirectory(base + "p\\q"));
+    // Path, parentOnly, result, the folder that must then exist. Existing levels are passed
+    // over, a level that is a file stops the walk, with parentOnly the file name is not made.
+    const struct { std::string path; bool parentOnly, made; std::string folder; } creates[] = {
+        {base + "one\\two\\three", false, true, base + "one\\two\\three"},
+        {base + "one\\two\\three", false, true, base + "one\\two\\three"},
+        {base + "x\\y\\", false, true, base + "x\\y"}, {base + "file.txt\\c", false, false, base},
+        {base + "p\\q\\setup.exe", true, true, base + "p\\q"}, {"C:\\", false, true, "C:\\"},
+        {"", false, true, "C:\\"}};
+    for (const auto& c : creates)
+    {
+        EXPECT_EQ(c.made, CreateFolderPath(c.path.c_str(), c.parentOnly)) << c.path;
+        EXPECT_TRUE(IsDirectory(c.folder)) << c.path;
+    }
     EXPECT_FALSE(FileExists(base + "p\\q\\setup.exe"));
-    EXPECT_TRUE(CreateFolderPath("C:\\", false));
-    EXPECT_TRUE(CreateFolderPath("", false));
-    RemoveTree(base);
-}
 
-TEST(DestinationPaths, DoubleByteLevelOnDisk)
-{
-    std::string base = MakeTempDir("pivdest");
-    ASSERT_FALSE(base.empty());
-    // Wine stores names outside ASCII only with a UTF-8 locale on the Unix side.
-    std::string hyo = base + kHyo;
-    if (!CreateDirectoryA(hyo.c_str(), NULL))
+    // Wine stores names outside ASCII only with a UTF-8 locale on the Unix side. A name ending
+    // in 表 keeps its last byte, and 表 is made as one level.
+    if (!CreateDirectoryA((base + kHyo).c_str(), NULL))
     {
         RemoveTree(base);
         GTEST_SKIP() << "the Wine prefix cannot store Japanese file names (no UTF-8 Unix locale)";
     }
-    // A name ending in 表 keeps its last byte: the 0x5C is not a trailing backslash.
-    EXPECT_TRUE(FolderExists(hyo.c_str()));
-    EXPECT_TRUE(FolderExists((hyo + "\\").c_str()));
-
-    // The level 表 is made as one folder, not as "\x95" and an empty level.
-    EXPECT_TRUE(CreateFolderPath((hyo + "\\sub").c_str(), false));
-    EXPECT_TRUE(IsDirectory(hyo + "\\sub"));
-    std::string trailing = base + "x" + kHyo;
-    EXPECT_TRUE(CreateFolderPath(trailing.c_str(), false));
-    EXPECT_TRUE(IsDirectory(trailing));
-    EXPECT_EQ(std::vector<std::string>({ std::string("x") + kHyo, kHyo }), ListFolder(base))
+    EXPECT_TRUE(FolderExists((base + kHyo + "\\").c_str()));
+    EXPECT_TRUE(CreateFolderPath((base + kHyo + "\\sub").c_str(), false));
+    EXPECT_TRUE(CreateFolderPath((base + "x" + kHyo).c_str(), false));
+    EXPECT_TRUE(IsDirectory(base + kHyo + "\\sub"));
+    EXPECT_EQ(std::vector<std::string>({"file.txt", "one", "p", "x", "x" + kHyo, kHyo}), ListFolder(base))
         << "a level was split at the second byte of 表";
     RemoveTree(base);
 }
@@ -121,8 +96,7 @@ ULONGLONG g_nSeamBytes;
 std::string g_strSeamPath;
 
 // 0 bytes stands for a free space that cannot be read.
-BOOL WINAPI FakeFreeSpace(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER,
-                          PULARGE_INTEGER)
+BOOL WINAPI FakeFreeSpace(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER, PULARGE_INTEGER)
 {
     g_strSeamPath = path ? path : "(null)";
     available->QuadPart = g_nSeamBytes;
@@ -134,7 +108,7 @@ TEST(DestinationPaths, FreeSpaceRuleIs100MBForTheUser)
     GetDiskFreeSpaceExProc saved = g_pGetDiskFreeSpaceEx;
     g_pGetDiskFreeSpaceEx = FakeFreeSpace;
     const struct { ULONGLONG bytes; bool room; } cases[] = {
-        { 104857600ULL, true }, { 104857599ULL, false }, { 5ULL << 32, true }, { 0, false } };
+        {104857600ULL, true}, {104857599ULL, false}, {5ULL << 32, true}, {0, false}};
     for (const auto& each : cases)
     {
         g_nSeamBytes = each.bytes;
@@ -144,26 +118,21 @@ TEST(DestinationPaths, FreeSpaceRuleIs100MBForTheUser)
     g_pGetDiskFreeSpaceEx = saved;
 }
 
-// The dialog, modal on a thread of its own.
+// The dialog, modal on a thread of its own; a failed test may leave a box or the dialog open.
 class CModalRun
 {
 public:
     explicit CModalRun(const char* initial) : m_Dialog(initial) {}
     ~CModalRun()
     {
-        if (!m_hThread)
-            return;
-        // A failed test may leave a message box or the dialog open.
-        for (int i = 0; i < 20 && WaitForSingleObject(m_hThread, 200) == WAIT_TIMEOUT; ++i)
-        {
+        for (int i = 0; m_hThread && i < 20 && !Ended(200); ++i)
             if (HWND box = WaitForMessageBox(0, GetCurrentProcessId()))
                 PressButton(box, IDOK);
-            else if (HWND dlg = m_Dialog.GetHandle())
-                PressButton(dlg, IDCANCEL);
-        }
-        CloseHandle(m_hThread);
+            else if (m_Dialog.GetHandle())
+                PressButton(m_Dialog.GetHandle(), IDCANCEL);
+        if (m_hThread)
+            CloseHandle(m_hThread);
     }
-
     // Runs the dialog and returns its window once it shows.
     HWND Begin()
     {
@@ -188,46 +157,42 @@ private:
     }
 };
 
-// A visible icon in the message box.
 bool HasIcon(HWND box)
 {
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-            IsWindowVisible(child) && SendMessageA(child, STM_GETICON, 0, 0) != 0)
+        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child) &&
+            SendMessageA(child, STM_GETICON, 0, 0) != 0)
             return true;
     return false;
 }
 
-// The message box of the dialog's refusal, checked and closed; the dialog must stay open.
-void ExpectRefusal(CModalRun& run, HWND dlg, const std::string& text, HWND owner, bool icon,
-                   const char* screenshot)
+// The refusal's message box, checked and closed; the dialog must stay open.
+void ExpectRefusal(CModalRun& run, HWND dlg, const char* utf8, HWND owner, bool icon, const char* shot)
 {
     HWND box = WaitForMessageBox(10000, GetCurrentProcessId());
     ASSERT_TRUE(box != NULL) << "no message box";
-    EXPECT_EQ(text, GetMessageBoxText(box));
+    EXPECT_EQ(Sjis(utf8), GetMessageBoxText(box));
     EXPECT_EQ(Sjis(u8"Vantori セットアップ"), GetWindowTextOf(box));
     EXPECT_EQ(owner, GetWindow(box, GW_OWNER));
     EXPECT_EQ(icon, HasIcon(box));
-    EXPECT_EQ(std::vector<int>({ IDOK }), GetButtonIds(box));
-    if (screenshot && !SaveWindowPng(box, ScreenshotPath(screenshot)))
-        ADD_FAILURE() << "no screenshot " << screenshot;
+    EXPECT_EQ(std::vector<int>({IDOK}), GetButtonIds(box));
+    EXPECT_TRUE(!shot || SaveWindowPng(box, ScreenshotPath(shot))) << shot;
     PressButton(box, IDOK);
     EXPECT_TRUE(WaitForWindowGone(box, 10000));
     EXPECT_FALSE(run.Ended(0)) << "a refusal closed the dialog";
     EXPECT_TRUE(IsWindowVisible(dlg));
 }
 
-TEST(DestinationDialog, ProposesTheFolderAndCancels)
+const char kBadPath[] = u8"このセットアップ先は存在しないか、または有効なパス名ではありません。\n"
+                        u8"有効なセットアップ先を再度、選択してください。";
+
+TEST(DestinationDialog, ProposesTheFolderAndCancelsByEscapeAndCloseBox)
 {
     char programFiles[MAX_PATH] = "";
     SHGetFolderPathA(NULL, CSIDL_PROGRAM_FILES, NULL, 0, programFiles);
-    // Cancelled by the button, by Escape in the edit control, and by the close box (WM_CLOSE,
-    // which the dialog manager turns into IDCANCEL).
-    const struct { const char* initial; std::string shown; UINT message; WPARAM wParam; } runs[]
-    = {
-        { NULL, std::string(programFiles) + "\\Halvoro\\Pivora", WM_COMMAND, IDCANCEL },
-        { "E:\\Tools\\Pivora", "E:\\Tools\\Pivora", WM_KEYDOWN, VK_ESCAPE },
-        { "E:\\x", "E:\\x", WM_SYSCOMMAND, SC_CLOSE } };
+    const struct { const char* initial; std::string shown; UINT message; WPARAM wParam; } runs[] = {
+        {NULL, std::string(programFiles) + "\\Halvoro\\Pivora", WM_KEYDOWN, VK_ESCAPE},
+        {"E:\\x", "E:\\x", WM_SYSCOMMAND, SC_CLOSE}};
     for (const auto& each : runs)
     {
         CModalRun run(each.initial);
@@ -236,15 +201,14 @@ TEST(DestinationDialog, ProposesTheFolderAndCancels)
         EXPECT_EQ(each.shown, GetControlText(dlg, IDC_FOLDER_EDIT));
         if (!each.initial)
         {
-            // Template 113 as the window shows it.
             EXPECT_EQ(Sjis(u8"開始(&S)"), GetControlText(dlg, IDOK));
-            EXPECT_EQ(std::vector<int>({ IDC_BROWSE, IDOK, IDCANCEL }), GetButtonIds(dlg));
+            EXPECT_EQ(std::vector<int>({IDC_BROWSE, IDOK, IDCANCEL}), GetButtonIds(dlg));
             EXPECT_EQ(Sjis(u8"セットアップ先のフォルダを選択して「開始」ボタンを押してください。"),
                       GetWindowTextOf(GetWindow(dlg, GW_CHILD)));
             EXPECT_TRUE(SaveWindowPng(dlg, ScreenshotPath("destination_dialog")));
         }
-        HWND target = each.message == WM_KEYDOWN ? GetDlgItem(dlg, IDC_FOLDER_EDIT) : dlg;
-        PostMessageA(target, each.message, each.wParam, each.message == WM_KEYDOWN ? 0x10001 : 0);
+        const bool key = each.message == WM_KEYDOWN;
+        PostMessageA(key ? GetDlgItem(dlg, IDC_FOLDER_EDIT) : dlg, each.message, each.wParam, key ? 0x10001 : 0);
         ASSERT_TRUE(run.Ended()) << each.message;
         EXPECT_EQ(0, run.m_nResult) << each.message;
         const char* path = run.m_Dialog.m_Path.GetText();
@@ -252,33 +216,50 @@ TEST(DestinationDialog, ProposesTheFolderAndCancels)
     }
 }
 
-TEST(DestinationDialog, RefusesBadPathsAndAcceptsANewOne)
+TEST(DestinationDialog, RefusesBadPathsBrowsesAndKeepsTheTrailingBackslash)
 {
-    std::string base = MakeTempDir("pivdlg");
+    const std::string base = MakeTempDir("pivdlg");
     ASSERT_FALSE(base.empty());
     ASSERT_TRUE(WriteFileBytes(base + "afile", "x"));
+    ASSERT_TRUE(CreateDirectoryA((base + "pick").c_str(), NULL));
     CModalRun run(base.c_str());
     HWND dlg = run.Begin();
     ASSERT_TRUE(dlg != NULL);
 
-    // A malformed path: 121, owned by the dialog, with the information icon.
+    // A malformed path: 121, owned by the dialog, with the information icon. A path that cannot
+    // be created gets the same message; Enter in the edit acts as OK.
     SetControlText(dlg, IDC_FOLDER_EDIT, (base + "a|b").c_str());
     PressButton(dlg, IDOK);
-    ExpectRefusal(run, dlg, BadPathText(), dlg, true, "message_121");
-
-    // A path that cannot be created gets the same message; Enter in the edit acts as OK.
+    ExpectRefusal(run, dlg, kBadPath, dlg, true, "message_121");
     SetControlText(dlg, IDC_FOLDER_EDIT, (base + "afile\\x\\y").c_str());
     PostMessageA(GetDlgItem(dlg, IDC_FOLDER_EDIT), WM_KEYDOWN, VK_RETURN, 0x001C0001);
-    ExpectRefusal(run, dlg, BadPathText(), dlg, true, NULL);
+    ExpectRefusal(run, dlg, kBadPath, dlg, true, NULL);
 
-    // Three new levels on a volume with room: created, and the path kept as typed.
-    std::string target = base + "lvl1\\lvl2\\lvl3\\";
+    // The browser opens on the typed folder (the one it gives back when confirmed); cancelled,
+    // it leaves the text as it was.
+    for (UINT button : {IDCANCEL, IDOK})
+    {
+        SetControlText(dlg, IDC_FOLDER_EDIT, (base + "pick\\").c_str());
+        PressButton(dlg, IDC_BROWSE);
+        HWND browser = NULL;
+        for (int i = 0; i < 200 && !browser; ++i, Sleep(50))
+            for (HWND hwnd = GetTopWindow(NULL); hwnd && !browser; hwnd = GetWindow(hwnd, GW_HWNDNEXT))
+                if (GetWindow(hwnd, GW_OWNER) == dlg && IsWindowVisible(hwnd))
+                    browser = hwnd;
+        ASSERT_TRUE(browser != NULL) << "no folder browser";
+        EXPECT_TRUE(SaveWindowPng(browser, ScreenshotPath("destination_browser")));
+        PressButton(browser, button);
+        EXPECT_TRUE(WaitForWindowGone(browser, 10000));
+        EXPECT_EQ(base + (button == IDOK ? "pick" : "pick\\"), GetControlText(dlg, IDC_FOLDER_EDIT));
+    }
+
+    // Accepted as typed, trailing backslash and all.
+    const std::string target = base + "lvl1\\lvl2\\";
     SetControlText(dlg, IDC_FOLDER_EDIT, target.c_str());
     PressButton(dlg, IDOK);
     ASSERT_TRUE(run.Ended()) << "refused on a volume with room";
     EXPECT_EQ(IDOK, run.m_nResult);
-    EXPECT_EQ(target, std::string(run.m_Dialog.m_Path.GetText()));
-    EXPECT_TRUE(IsDirectory(target));
+    EXPECT_STREQ(target.c_str(), run.m_Dialog.m_Path.GetText());
     RemoveTree(base);
 }
 
@@ -287,60 +268,17 @@ TEST(DestinationDialog, LowSpaceDriveGivesMessage122)
     const char* drive = getenv("PIVORA_LOWSPACE_DRIVE");
     if (!drive || !*drive)
         GTEST_SKIP() << "no low-space drive mapped (PIVORA_LOWSPACE_DRIVE)";
-    std::string target = std::string(drive) + "\\PivoraDest\\Sub";
+    const std::string target = std::string(drive) + "\\PivoraDest\\Sub";
     CModalRun run(target.c_str());
     HWND dlg = run.Begin();
     ASSERT_TRUE(dlg != NULL);
     PressButton(dlg, IDOK);
-    ExpectRefusal(run, dlg,
-                  Sjis(u8"セットアップ先に空き領域が不足しています。\n"
-                       u8"別のドライブを選択するか、空き領域を増やしてください。\n\n"
-                       u8"セットアップ先に 100MB の空き領域が必要です。"),
-                  NULL, false, "message_122");
+    ExpectRefusal(run, dlg, u8"セットアップ先に空き領域が不足しています。\n"
+                            u8"別のドライブを選択するか、空き領域を増やしてください。\n\n"
+                            u8"セットアップ先に 100MB の空き領域が必要です。", NULL, false, "message_122");
     EXPECT_TRUE(IsDirectory(target)) << "the levels are created before the space is checked";
     PressButton(dlg, IDCANCEL);
     RemoveTree(std::string(drive) + "\\PivoraDest");
-}
-
-// The folder browser that the dialog owns, once it shows.
-HWND WaitForOwnedPopup(HWND owner)
-{
-    for (int i = 0; i < 200; ++i)
-    {
-        for (HWND hwnd = GetTopWindow(NULL); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT))
-            if (GetWindow(hwnd, GW_OWNER) == owner && IsWindowVisible(hwnd))
-                return hwnd;
-        Sleep(50);
-    }
-    return NULL;
-}
-
-TEST(DestinationDialog, BrowseButtonOpensTheFolderBrowserOnTheTypedFolder)
-{
-    std::string base = MakeTempDir("pivbrowse");
-    ASSERT_FALSE(base.empty());
-    std::string folder = base + "pick";
-    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
-    CModalRun run(NULL);
-    HWND dlg = run.Begin();
-    ASSERT_TRUE(dlg != NULL);
-
-    // Cancelled: the text stays. Confirmed: the browser opened on the typed folder, and that
-    // folder comes back.
-    for (UINT button : { IDCANCEL, IDOK })
-    {
-        SetControlText(dlg, IDC_FOLDER_EDIT, (folder + "\\").c_str());
-        PressButton(dlg, IDC_BROWSE);
-        HWND browser = WaitForOwnedPopup(dlg);
-        ASSERT_TRUE(browser != NULL) << "no folder browser";
-        EXPECT_TRUE(SaveWindowPng(browser, ScreenshotPath("destination_browser")));
-        PressButton(browser, button);
-        EXPECT_TRUE(WaitForWindowGone(browser, 10000));
-        EXPECT_EQ(button == IDOK ? folder : folder + "\\", GetControlText(dlg, IDC_FOLDER_EDIT));
-    }
-
-    PressButton(dlg, IDCANCEL);
-    RemoveTree(base);
 }
 
 }  // namespace

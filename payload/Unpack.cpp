@@ -1,6 +1,7 @@
 #include "payload/Unpack.h"
 #include "base/FileObject.h"
 #include "base/Module.h"
+#include "base/ScopedHandle.h"
 #include "payload/OutputFile.h"
 #include "resources/resource.h"
 #include <zlib.h>
@@ -37,33 +38,21 @@ class CPlainChunkSummer
 {
 public:
     CPlainChunkSummer(const BYTE* bytes, DWORD size, DWORD chunkSize)
-        : m_hThread(NULL), m_pBytes(bytes), m_dwFirstEnd(size < chunkSize ? size : chunkSize),
+        : m_pBytes(bytes), m_dwFirstEnd(size < chunkSize ? size : chunkSize),
           m_dwRestFrom(3 * chunkSize < size ? 3 * chunkSize : size), m_dwSize(size),
           m_dwFirstCrc(0), m_dwRestCrc(0), m_bSummed(false)
     {
     }
-    ~CPlainChunkSummer()
-    {
-        if (m_hThread)
-        {
-            WaitForSingleObject(m_hThread, INFINITE);
-            CloseHandle(m_hThread);
-        }
-    }
+    ~CPlainChunkSummer() { Join(); }
     CPlainChunkSummer(const CPlainChunkSummer&) = delete;
     CPlainChunkSummer& operator=(const CPlainChunkSummer&) = delete;
 
-    void Start() { m_hThread = CreateThread(NULL, 0, ThreadProc, this, 0, NULL); }
+    void Start() { m_hThread.Reset(CreateThread(NULL, 0, ThreadProc, this, 0, NULL)); }
 
     // The CRC-32 of the whole payload, given that of the scrambled chunks between.
     uLong Finish(uLong scrambledCrc)
     {
-        if (m_hThread)
-        {
-            WaitForSingleObject(m_hThread, INFINITE);
-            CloseHandle(m_hThread);
-            m_hThread = NULL;
-        }
+        Join();
         if (!m_bSummed)
             Sum();
         // z_off_t is 32 bits here; an image of 2 GiB does not load.
@@ -73,6 +62,12 @@ public:
     }
 
 private:
+    void Join()
+    {
+        if (m_hThread.IsSet())
+            WaitForSingleObject(m_hThread.Get(), INFINITE);
+        m_hThread.Reset();
+    }
     static DWORD WINAPI ThreadProc(LPVOID param)
     {
         static_cast<CPlainChunkSummer*>(param)->Sum();
@@ -86,7 +81,7 @@ private:
         m_bSummed = true;
     }
 
-    HANDLE m_hThread;
+    CKernelHandle m_hThread;
     const BYTE* m_pBytes;
     const DWORD m_dwFirstEnd;
     const DWORD m_dwRestFrom;

@@ -1,5 +1,6 @@
 #include "ui/Folder.h"
 #include "base/CodePage.h"
+#include "base/ScopedHandle.h"
 #include "base/Text.h"
 #include <shlobj.h>
 #include <string.h>
@@ -58,11 +59,8 @@ bool FolderExists(const char* path)
 
     RemoveBackslashFrom(buffer);
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(buffer, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(search);
-    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    CFindHandle search(FindFirstFileA(buffer, &found));
+    return search.IsSet() && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool CheckNameChars(const char* text, bool allowBackslash)
@@ -158,8 +156,8 @@ int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM /*lParam*/, LPARAM
 
 bool BrowseForFolder(HWND owner, const char* title, const char* initial, char* out, UINT flags)
 {
-    IMalloc* allocator = NULL;
-    if (FAILED(SHGetMalloc(&allocator)) || !allocator)
+    CInterface<IMalloc> allocator;
+    if (FAILED(SHGetMalloc(allocator.Receive())) || !allocator.IsSet())
         return false;
 
     char displayName[MAX_PATH];
@@ -181,8 +179,7 @@ bool BrowseForFolder(HWND owner, const char* title, const char* initial, char* o
     {
         if (!SHGetPathFromIDListA(list, out))
             out[0] = '\0';
-        allocator->Free(list);
+        allocator.Get()->Free(list);
     }
-    allocator->Release();
     return true;
 }

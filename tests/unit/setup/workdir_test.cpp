@@ -32,43 +32,34 @@ TEST(WorkDirectory, TemporaryFolderFallsBackToTheDriveRoot)
     }
 }
 
-TEST(WorkDirectory, WithoutATemporaryNameItIsExpTmp)
+// Without a temporary name the directory is exp.tmp; one left by an earlier run means no work
+// directory, and the leftover stays as it was. A directory gone after it was made is no work
+// directory either. Nothing of the run's own is left in the folder.
+TEST(WorkDirectory, FallbackNameAndGoneDirectory)
 {
-    std::string temp = MakeTempDir("wdname");
-    const WorkDirectoryCalls calls = {GetTempPathA, NoTempFileName, FolderExists};
+    std::string temp = MakeTempDir("wd");
+    const WorkDirectoryCalls noName = {GetTempPathA, NoTempFileName, FolderExists};
+    const WorkDirectoryCalls gone = {GetTempPathA, GetTempFileNameA, NeverExists};
     {
-        CWorkDirectory work(calls);
+        CWorkDirectory work(noName);
         ASSERT_TRUE(work.Create(temp.c_str()));
-        EXPECT_EQ(temp + "exp.tmp", work.GetPath());
         ASSERT_TRUE(work.Check());
         EXPECT_EQ(temp + "exp.tmp\\", work.GetPath());
         EXPECT_TRUE(FileExists(temp + "exp.tmp"));
     }
     EXPECT_TRUE(ListFolder(temp).empty()) << "removed when its owner goes";
-
-    // An exp.tmp left by an earlier run: no work directory, and the leftover stays as it was.
-    ASSERT_TRUE(CreateDirectoryA((temp + "exp.tmp").c_str(), NULL));
-    ASSERT_TRUE(WriteFileBytes(temp + "exp.tmp\\left.txt", "x"));
     {
-        CWorkDirectory work(calls);
-        EXPECT_FALSE(work.Create(temp.c_str()));
-    }
-    EXPECT_TRUE(FileExists(temp + "exp.tmp\\left.txt"));
-    RemoveTree(temp);
-}
-
-TEST(WorkDirectory, GoneAfterItWasMadeIsNoWorkDirectoryAndLeavesNothing)
-{
-    std::string temp = MakeTempDir("wdgone");
-    const WorkDirectoryCalls calls = {GetTempPathA, GetTempFileNameA, NeverExists};
-    {
-        CWorkDirectory work(calls);
+        CWorkDirectory work(gone);
         ASSERT_TRUE(work.Create(temp.c_str()));
         EXPECT_FALSE(work.Check());
         EXPECT_EQ(0, strncmp(work.GetPath(), (temp + "exp").c_str(), temp.size() + 3)) << work.GetPath();
-        work.Remove();
     }
     EXPECT_TRUE(ListFolder(temp).empty());
+    ASSERT_TRUE(CreateDirectoryA((temp + "exp.tmp").c_str(), NULL));
+    ASSERT_TRUE(WriteFileBytes(temp + "exp.tmp\\left.txt", "x"));
+    CWorkDirectory work(noName);
+    EXPECT_FALSE(work.Create(temp.c_str()));
+    EXPECT_TRUE(FileExists(temp + "exp.tmp\\left.txt"));
     RemoveTree(temp);
 }
 

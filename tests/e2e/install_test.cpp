@@ -91,12 +91,15 @@ TEST_F(Install, CompletedRunAsksForTheRestart)
         << "setup.exe is deleted once the installer has ended";
 }
 
-TEST_F(Install, SilentRunShowsNoClosingMessage)
+// /Silent leaves out the closing message; /NoWaitDlg keeps the wait dialog hidden throughout.
+TEST_F(Install, SilentRunWithoutWaitDialog)
 {
-    RunResult result = RunSetup(Run("/Silent"));
+    RunResult result = RunSetup(Run("/Silent /NoWaitDlg"));
     EXPECT_EQ(0u, result.exitCode);
     EXPECT_TRUE(result.messages.empty());
     EXPECT_EQ(DestinationWritten(), ProgramsPath());
+    ASSERT_GE(Find("setup start"), 0);
+    EXPECT_EQ(-1, Find("setup waitdlg visible=1"));
     EXPECT_GE(Find("wmfdist start"), 0);
     ExpectNoWorkDirectoryLeft();
 }
@@ -143,14 +146,6 @@ TEST_F(Install, SetupManagerModeNeverAsksForTheRestart)
     EXPECT_TRUE(result.messages.empty());
     EXPECT_EQ(0xFFFFFFFFu, Abort()) << "deleted before the destination, not written again";
     EXPECT_GE(Find("wmfdist start"), 0) << "a failing exit code still counts as run";
-}
-
-TEST_F(Install, NoWaitDlgKeepsTheWaitDialogHidden)
-{
-    RunResult result = RunSetup(Run("/Silent /NoWaitDlg"));
-    EXPECT_EQ(0u, result.exitCode);
-    ASSERT_GE(Find("setup start"), 0);
-    EXPECT_EQ(-1, Find("setup waitdlg visible=1"));
 }
 
 TEST_F(Install, SettledPathSkipsTheDestinationDialog)

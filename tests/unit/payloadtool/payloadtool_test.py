@@ -216,8 +216,6 @@ class PayloadToolTest(unittest.TestCase):
         self.assertIn(b"1\tbell\\x07\\x1B[2J\n", result.stdout)
         self.assertIn("1\t表\\ok.txt\n".encode(), result.stdout)
 
-
-
     def test_scramble_follows_the_chunk_rule_and_unscrambles(self):
         rng = random.Random(1)
         stored, back = self.path("out", "stored.bin"), self.path("out", "back.bin")

@@ -7,12 +7,12 @@ std::string DataDir()
     return ProgramDir() + "payload_data\\";
 }
 
-static std::string Header(size_t size, LONGLONG value, const char* magic)
+// Both headers start with a little-endian 64-bit size and a 4-byte mark, as on disk.
+static std::string Header(size_t size, LONGLONG value, const char* mark)
 {
     std::string header(size, '\0');
-    header.replace(0, 8, reinterpret_cast<const char*>(&value), 8);   // little-endian, as on disk
-    header.replace(8, 4, magic);
-    return header;
+    header.replace(0, 8, reinterpret_cast<const char*>(&value), 8);
+    return header.replace(8, 4, mark);
 }
 
 std::string ArchiveHeader(LONGLONG totalSize)
@@ -22,9 +22,7 @@ std::string ArchiveHeader(LONGLONG totalSize)
 
 std::string EntryHeader(LONGLONG dataSize, const std::string& nameField)
 {
-    std::string header = Header(284, dataSize, "DRAW");
-    header.replace(20, std::min<size_t>(nameField.size(), 264), nameField, 0, 264);
-    return header;
+    return Header(284, dataSize, "DRAW").replace(20, std::min<size_t>(nameField.size(), 264), nameField, 0, 264);
 }
 
 std::string BuildArchive(const std::vector<std::pair<std::string, std::string>>& entries)
@@ -38,7 +36,7 @@ std::string BuildArchive(const std::vector<std::pair<std::string, std::string>>&
 std::string TestBytes(size_t size, unsigned seed)
 {
     std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 23);
+    for (char& byte : bytes)
+        byte = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 23);
     return bytes;
 }

@@ -5,16 +5,12 @@
 #include <string>
 #include <vector>
 
-// The test program's own type-1001 resources (payload_test.rc.in).
+// The test program's own type-1001 resources (payload_test.rc.in): the sizes around the chunk
+// limits, an empty one, and an id that is not there.
 enum
 {
-    IDR_TEST_100000 = 301,
-    IDR_TEST_250000 = 302,
-    IDR_TEST_450000 = 303,
-    IDR_TEST_2999999 = 304,
-    IDR_TEST_3000000 = 305,
-    IDR_TEST_EMPTY = 306,
-    IDR_TEST_MISSING = 399,
+    IDR_TEST_100000 = 301, IDR_TEST_250000, IDR_TEST_450000, IDR_TEST_2999999, IDR_TEST_3000000,
+    IDR_TEST_EMPTY, IDR_TEST_MISSING = 399
 };
 
 // <tests folder>\payload_data\, written by the build (make_test_data.py and the payload tool).
@@ -33,10 +29,7 @@ std::string TestBytes(size_t size, unsigned seed);
 class CScopedEnv
 {
 public:
-    CScopedEnv(const char* name, const std::string& value) : m_pszName(name)
-    {
-        SetEnvironmentVariableA(name, value.c_str());
-    }
+    CScopedEnv(const char* name, const std::string& value) : m_pszName(name) { SetEnvironmentVariableA(name, value.c_str()); }
     CScopedEnv(const char* name, int value) : CScopedEnv(name, std::to_string(value)) {}
     ~CScopedEnv() { SetEnvironmentVariableA(m_pszName, NULL); }
     CScopedEnv(const CScopedEnv&) = delete;

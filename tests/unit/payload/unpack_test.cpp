@@ -2,6 +2,7 @@
 #include "common/TestSupport.h"
 #include "unit/payload/PayloadTestSupport.h"
 #include "resources/resource.h"
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace
@@ -14,15 +15,10 @@ std::string ResourceBytes(WORD id)
     return bytes ? std::string(bytes, SizeofResource(module, info)) : std::string();
 }
 
-// Where two byte strings first differ: a readable failure for megabytes of data.
-std::string FirstDifference(const std::string& a, const std::string& b)
+// The size of b and where it first differs from a: a readable failure for megabytes of data.
+std::pair<size_t, size_t> SizeAndFirstDifference(const std::string& a, const std::string& b)
 {
-    if (a.size() != b.size())
-        return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size());
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i])
-            return "first difference at offset " + std::to_string(i);
-    return "equal";
+    return {b.size(), std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin()};
 }
 } // namespace
 
@@ -30,39 +26,28 @@ std::string FirstDifference(const std::string& a, const std::string& b)
 // in payloadtool_test.py); the sizes lie around the chunk limits of 100,000 and 1,000,000 bytes.
 TEST(UnpackResource, WritesThePlainBytesAroundTheChunkLimits)
 {
-    const struct
+    const std::string dir = MakeTempDir("pvu");
+    WORD id = IDR_TEST_100000;   // the ids follow the sizes
+    for (size_t size : {100000, 250000, 450000, 2999999, 3000000})
     {
-        WORD id;
-        size_t size;
-    } sizes[] = {{IDR_TEST_100000, 100000},   {IDR_TEST_250000, 250000},
-                 {IDR_TEST_450000, 450000},   {IDR_TEST_2999999, 2999999},
-                 {IDR_TEST_3000000, 3000000}};
-    std::string dir = MakeTempDir("pvu");
-    for (const auto& c : sizes)
-    {
-        SCOPED_TRACE("resource of " + std::to_string(c.size) + " bytes");
-        std::string plain, written;
-        ASSERT_TRUE(ReadFileBytes(DataDir() + "plain_" + std::to_string(c.size) + ".bin", &plain));
-        ASSERT_EQ(c.size, plain.size());
-        const std::string stored = ResourceBytes(c.id);
-        ASSERT_EQ(c.size, stored.size());
-        EXPECT_EQ(c.size <= 100000, stored == plain);   // one chunk is stored as it is
-
+        SCOPED_TRACE("resource of " + std::to_string(size) + " bytes");
+        std::string plain, written, out = dir + "out_" + std::to_string(size) + ".bin";
+        const std::string stored = ResourceBytes(id);
+        ASSERT_TRUE(ReadFileBytes(DataDir() + "plain_" + std::to_string(size) + ".bin", &plain));
         // Over a longer file, which must be replaced, not overwritten in part.
-        std::string out = dir + "out_" + std::to_string(c.size) + ".bin";
-        ASSERT_TRUE(WriteFileBytes(out, std::string(c.size + 5000, 'x')));
-        ASSERT_TRUE(UnpackResource(c.id, out.c_str()));
+        ASSERT_TRUE(WriteFileBytes(out, std::string(size + 5000, 'x')));
+        ASSERT_TRUE(UnpackResource(id, out.c_str()));
         ASSERT_TRUE(ReadFileBytes(out, &written));
-        EXPECT_EQ("equal", FirstDifference(plain, written));
+        EXPECT_EQ(std::make_pair(size, size), SizeAndFirstDifference(plain, written));
         // The resource's memory is unscrambled from, never in place.
-        EXPECT_EQ("equal", FirstDifference(stored, ResourceBytes(c.id)));
+        EXPECT_EQ(std::make_pair(size, size), SizeAndFirstDifference(stored, ResourceBytes(id++)));
     }
     RemoveTree(dir);
 }
 
 TEST(UnpackResource, FailsWithoutCreatingAFile)
 {
-    std::string dir = MakeTempDir("pvu");
+    const std::string dir = MakeTempDir("pvu");
     ASSERT_TRUE(FindResourceA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDR_TEST_EMPTY),
                               MAKEINTRESOURCEA(RT_PIVORA_PAYLOAD)) != NULL);
     EXPECT_FALSE(UnpackResource(IDR_TEST_MISSING, (dir + "missing.bin").c_str()));

@@ -27,21 +27,6 @@ std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::strin
     return out + '\0';
 }
 
-bool HasIconControl(HWND box)
-{
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-    {
-        char cls[32];
-        GetClassNameA(child, cls, sizeof(cls));
-        // Wine's message box always has its icon static; without an icon it holds none.
-        if (lstrcmpiA(cls, "Static") == 0 && IsWindowVisible(child) &&
-            (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-            SendMessageA(child, STM_GETICON, 0, 0) != 0)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 std::string BuildDir()
@@ -104,7 +89,7 @@ RunResult RunSetup(const SetupRun& run)
             seen.text = GetMessageBoxText(box);
             seen.caption = GetWindowTextOf(box);
             seen.buttons = GetButtonIds(box);
-            seen.hasIcon = HasIconControl(box);
+            seen.hasIcon = MessageBoxHasIcon(box);
             result.messages.push_back(seen);
             shoot(box);
             int answer = run.onMessage ? run.onMessage(seen)

@@ -13,7 +13,6 @@ struct SeenMessage
     std::string text;
     std::string caption;
     std::vector<int> buttons;
-    bool HasIcon() const { return hasIcon; }
     bool hasIcon = false;
 };
 

@@ -85,7 +85,7 @@ TEST(Frame, ShortTemporarySpaceShowsMessage113AlsoWhenSilent)
         EXPECT_EQ(expected, result.messages[0].text);
         EXPECT_EQ(Sjis(u8"Vantori セットアップ"), result.messages[0].caption);
         EXPECT_EQ(std::vector<int>{IDOK}, result.messages[0].buttons);
-        EXPECT_FALSE(result.messages[0].HasIcon());
+        EXPECT_FALSE(result.messages[0].hasIcon);
         EXPECT_TRUE(ListFolder(temp, "exp*").empty());
     }
 }

@@ -65,7 +65,7 @@ TEST_F(Install, CompletedRunAsksForTheRestart)
     ASSERT_EQ(Lines{Messages::Restart()}, Texts(result));
     EXPECT_EQ((std::vector<int>{IDYES, IDNO}), result.messages[0].buttons);
     EXPECT_EQ(Messages::Caption(), result.messages[0].caption);
-    EXPECT_FALSE(result.messages[0].HasIcon());
+    EXPECT_FALSE(result.messages[0].hasIcon);
 
     EXPECT_EQ(DestinationWritten(), ProgramsPath());
     EXPECT_FALSE(ValueExists(kPivoraKey, "CANCELED"));

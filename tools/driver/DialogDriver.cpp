@@ -177,6 +177,14 @@ bool HasControl(HWND dlg, int id)
     return GetDlgItem(dlg, id) != NULL;
 }
 
+bool MessageBoxHasIcon(HWND box)
+{
+    HWND c = GetWindow(box, GW_CHILD);
+    while (c && !((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && SendMessageA(c, STM_GETICON, 0, 0)))
+        c = GetWindow(c, GW_HWNDNEXT);
+    return c && IsWindowVisible(c);
+}
+
 std::vector<int> GetButtonIds(HWND dlg)
 {
     std::vector<int> ids;

@@ -27,6 +27,9 @@ std::string GetMessageBoxText(HWND box);
 bool HasControl(HWND dlg, int id);
 // The ids of the dialog's push buttons, in child order.
 std::vector<int> GetButtonIds(HWND dlg);
+// True when a message box shows an icon. Wine's message box always has its icon static; without
+// an icon it is hidden and holds none.
+bool MessageBoxHasIcon(HWND box);
 
 void SetControlText(HWND dlg, int id, const char* text);
 // Posts WM_COMMAND with BN_CLICKED for the button, as a click does.

@@ -95,21 +95,13 @@ struct CModalRun
     HANDLE m_hThread = NULL;
 };
 
-bool HasIcon(HWND box)
-{
-    HWND c = GetWindow(box, GW_CHILD);
-    while (c && !((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && SendMessageA(c, STM_GETICON, 0, 0)))
-        c = GetWindow(c, GW_HWNDNEXT);
-    return c && IsWindowVisible(c);
-}
-
 // The refusal's message box, checked and closed; the dialog must stay open.
 void ExpectRefusal(CModalRun& run, HWND dlg, const char* utf8, HWND owner, bool icon)
 {
     HWND box = WaitForMessageBox(10000, GetCurrentProcessId());
     ASSERT_TRUE(box != NULL) << "no message box";
     EXPECT_EQ(Sjis(utf8) + "|" + Sjis(u8"Vantori セットアップ"), GetMessageBoxText(box) + "|" + GetWindowTextOf(box));
-    EXPECT_TRUE(owner == GetWindow(box, GW_OWNER) && icon == HasIcon(box) && GetButtonIds(box) == std::vector<int>{IDOK})
+    EXPECT_TRUE(owner == GetWindow(box, GW_OWNER) && icon == MessageBoxHasIcon(box) && GetButtonIds(box) == std::vector<int>{IDOK})
         << "owner, icon or buttons of " << utf8;
     PressButton(box, IDOK);
     EXPECT_TRUE(WaitForWindowGone(box, 10000));

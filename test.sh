@@ -4,7 +4,7 @@
 # when all pass.
 # Flavours: the 32-bit suite (build/) where this machine can run 32-bit code, and the 64-bit
 # suite (build-x64/) always. Where 32-bit code cannot run, the shipped 32-bit file is still
-# built and checked as a file (PE checks, reproducibility, signature, embedded payloads).
+# built and checked as a file (PE checks, reproducibility, signature, payload tool).
 # PIVORA_ARCH=x86 or x64 runs one flavour only.
 # The product is signed: with PIVORA_SIGN_CERT and PIVORA_SIGN_KEY when they are given, otherwise
 # with a throw-away test certificate made here.

@@ -7,26 +7,15 @@ const char kSetupMgrKey[] = "Software\\Halvoro\\SetupMgr";
 
 std::string Messages::Caption() { return Sjis(u8"Vantori セットアップ"); }
 std::string Messages::Restart()
-{
-    return Sjis(u8"セットアップを完了するために、システムを再起動する必要があります。\n今すぐ、再起動しますか？");
-}
+{ return Sjis(u8"セットアップを完了するために、システムを再起動する必要があります。\n今すぐ、再起動しますか？"); }
 std::string Messages::Failed()
-{
-    return Sjis(u8"セットアップ中に問題が発生しました。\nこのセットアップファイルは破損している可能性があります。");
-}
+{ return Sjis(u8"セットアップ中に問題が発生しました。\nこのセットアップファイルは破損している可能性があります。"); }
 std::string Messages::OfferDirectX()
-{
-    return Sjis(u8"「Vantori」を使用するためにはDirectX 9.0c以上が必要です。\nここでセットアップを行いますか？");
-}
+{ return Sjis(u8"「Vantori」を使用するためにはDirectX 9.0c以上が必要です。\nここでセットアップを行いますか？"); }
 std::string Messages::NoSpace()
-{
-    return Sjis(u8"セットアップで使用する一時ファイルを作成するために必要な空き領域が不足しています。\n"
-                u8"セットアップを中止しました。");
-}
+{ return Sjis(u8"セットアップで使用する一時ファイルを作成するために必要な空き領域が不足しています。\nセットアップを中止しました。"); }
 std::string Messages::NoDirectX()
-{
-    return Sjis(u8"「Vantori」を使用するためにはDirectX 9.0c以上がインストールされている必要があります。");
-}
+{ return Sjis(u8"「Vantori」を使用するためにはDirectX 9.0c以上がインストールされている必要があります。"); }
 std::string Messages::Interrupted()
 {
     return Sjis(u8"セットアップは中断されました。\n\n「Vantori」をご使用いただくためには、再度セットアップを"
@@ -124,19 +113,14 @@ CMediaLayout::~CMediaLayout()
 
 namespace {
 
-std::string WindowsFile(const char* name)
+// A file of the Windows directory, or of the system folder (the one the program sees).
+std::string WindowsFile(const char* name, UINT (WINAPI* folder)(LPSTR, UINT) = GetWindowsDirectoryA)
 {
     char dir[MAX_PATH];
-    GetWindowsDirectoryA(dir, sizeof(dir));
+    folder(dir, sizeof(dir));
     return std::string(dir) + "\\" + name;
 }
-
-std::string SystemFile(const char* name)
-{
-    char dir[MAX_PATH];
-    GetSystemDirectoryA(dir, sizeof(dir));   // the 32-bit system folder, as the program sees it
-    return std::string(dir) + "\\" + name;
-}
+std::string SystemFile(const char* name) { return WindowsFile(name, GetSystemDirectoryA); }
 
 } // namespace
 

@@ -29,16 +29,6 @@ std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::strin
 
 } // namespace
 
-std::string BuildDir()
-{
-    return ProgramDir() + "..\\";
-}
-
-std::string ProductPath()
-{
-    return BuildDir() + "PivoraSetup.exe";
-}
-
 std::string TestProductPath()
 {
     return ProgramDir() + "PivoraSetup_e2e.exe";

@@ -45,10 +45,6 @@ struct RunResult
 
 RunResult RunSetup(const SetupRun& run);
 
-// Folder of the build (build\), with a trailing backslash.
-std::string BuildDir();
-// The product as shipped, with the demo payload.
-std::string ProductPath();
 // The same program with the test doubles as its payload.
 std::string TestProductPath();
 

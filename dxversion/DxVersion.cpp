@@ -1,5 +1,6 @@
 #include "dxversion/DxVersion.h"
 #include "dxversion/DxProbe.h"
+#include "base/Log.h"
 #include <ctype.h>
 #include <stdio.h>
 
@@ -32,10 +33,25 @@ extern "C" HRESULT __cdecl GetDXVersion(DWORD* version, char* text, int textSize
 
     DWORD major = 0, minor = 0;
     char letter = DX_LETTER_NONE;
-    if (FAILED(ProbeDxDiag(&major, &minor, &letter)) &&
-        FAILED(ProbeSystemFiles(&major, &minor, &letter)))
-        return E_FAIL;
+    const char* how = "the DirectX diagnostics provider";
+    const HRESULT provider = ProbeDxDiag(&major, &minor, &letter);
+    if (FAILED(provider))
+    {
+        LogFailure("ProbeDxDiag", ErrorOfResult(provider), "DirectX: the diagnostics provider "
+                   "does not answer; the system files are asked");
+        how = "the versions of the system files";
+        const HRESULT files = ProbeSystemFiles(&major, &minor, &letter);
+        if (FAILED(files))
+        {
+            LogFailure("ProbeSystemFiles", ErrorOfResult(files), "DirectX: release unknown");
+            return E_FAIL;
+        }
+    }
 
+    char found[24];
+    DWORD number = 0;
+    StoreDxVersion(major, minor, letter, &number, found, sizeof(found));
+    LogEvent("DirectX: release %s (0x%08lX), from %s", found, number, how);
     StoreDxVersion(major, minor, letter, version, text, textSize);
     return S_OK;
 }

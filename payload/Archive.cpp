@@ -1,6 +1,7 @@
 #include "payload/Archive.h"
 #include "base/CodePage.h"
 #include "base/FileObject.h"
+#include "base/Log.h"
 #include "base/Module.h"
 #include "payload/OutputFile.h"
 #include <new>
@@ -61,12 +62,14 @@ bool IsDeviceName(const char* level, int length)
 // lead byte without its trail byte, which the conversion to the file system's names drops or
 // changes. A name field without its terminator inside the 264 bytes is refused too. Separators
 // are found with the double-byte rule: 0x5C as the second byte of a character is not a
-// backslash.
-bool IsSafeEntryName(const char* field)
+// backslash. Returns the rule that the name breaks, or null for a safe name.
+const char* BrokenNameRule(const char* field)
 {
     const char* end = static_cast<const char*>(memchr(field, '\0', kNameField));
-    if (!end || end == field)
-        return false;
+    if (!end)
+        return "no terminator within the name field";
+    if (end == field)
+        return "empty name";
     const int length = static_cast<int>(end - field);
     int levelStart = 0;
     bool loneLead = false;   // the level so far ends in a lead byte without its trail byte
@@ -80,18 +83,23 @@ bool IsSafeEntryName(const char* field)
             continue;
         }
         if (c == ':')
-            return false;
+            return "a colon (drive or data stream)";
         if (i == length || IsSeparator(field[i]))
         {
             const int levelLength = i - levelStart;
-            if (levelLength == 0 || loneLead || field[i - 1] == '.' || field[i - 1] == ' ' ||
-                IsDeviceName(field + levelStart, levelLength))
-                return false;
+            if (levelLength == 0)
+                return "an empty level (leading or doubled separator)";
+            if (loneLead)
+                return "a level ending in a lead byte without its trail byte";
+            if (field[i - 1] == '.' || field[i - 1] == ' ')
+                return "a level ending in a dot or a blank";
+            if (IsDeviceName(field + levelStart, levelLength))
+                return "a device name";
             levelStart = i + 1;
         }
         loneLead = IsLeadByte(c);
     }
-    return true;
+    return NULL;
 }
 
 // Copies dataSize bytes from the archive to the output through the copy buffer.
@@ -127,15 +135,27 @@ HRESULT ExtractEntries(CFileObject& archive, const char* destinationFolder, LONG
         DWORD read = 0;
         HRESULT hr = archive.Read(header, sizeof(header), &read);
         if (FAILED(hr))
+        {
+            LogFailure("ReadFile", ErrorOfResult(hr), "archive: entry header not read");
             return hr;
+        }
         // A header cut short by the end of the archive would name a file by its first bytes.
         if (read < sizeof(header))
+        {
+            LogEvent("archive: an entry header cut short by the end of the archive");
             return HR_END_OF_FILE;
+        }
         remaining = CountDown(remaining, kEntryHeaderSize);
 
         const char* name = reinterpret_cast<const char*>(header + kNameOffset);
-        if (!IsSafeEntryName(name))
+        if (const char* rule = BrokenNameRule(name))
+        {
+            // The field may lack its terminator: the name is told from its first bytes.
+            char shown[64];
+            lstrcpynA(shown, name, sizeof(shown));
+            LogEvent("archive entry \"%s\" refused: %s", shown, rule);
             return E_FAIL;
+        }
         CText path;
         if (!path.Assign(destinationFolder))
             return E_OUTOFMEMORY;
@@ -149,13 +169,22 @@ HRESULT ExtractEntries(CFileObject& archive, const char* destinationFolder, LONG
         CFileObject output;
         hr = CreateNewOutputFile(output, path.GetText());
         if (FAILED(hr))
+        {
+            LogFailure("CreateFileA", ErrorOfResult(hr), "archive entry \"%s\": %s not made",
+                       name, path.GetText());
             return hr;
+        }
         const LONGLONG dataSize = ReadInt64(header);
         hr = CopyContent(archive, output, buffer, dataSize);
         remaining = CountDown(remaining, dataSize);
         output.Close();
         if (FAILED(hr))
+        {
+            LogFailure(hr == HR_END_OF_FILE ? "ReadFile" : "WriteFile", ErrorOfResult(hr),
+                       "archive entry \"%s\" (%I64d bytes) cut short", name, dataSize);
             return hr;
+        }
+        LogEvent("archive entry \"%s\" extracted: %I64d bytes", name, dataSize);
     }
     return S_OK;
 }
@@ -167,15 +196,24 @@ HRESULT ExtractArchive(const char* archivePath, const char* destinationFolder)
     HRESULT hr = archive.Open(archivePath, OPEN_EXISTING, GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, 0, NULL);
     if (FAILED(hr))
+    {
+        LogFailure("CreateFileA", ErrorOfResult(hr), "archive %s not opened", archivePath);
         return hr;
+    }
 
     // A header cut short keeps zeros in its missing bytes; only an empty file is an error.
     BYTE header[kFileHeaderSize] = {};
     hr = archive.Read(header, sizeof(header));
     if (FAILED(hr))
+    {
+        LogFailure("ReadFile", ErrorOfResult(hr), "archive %s: header not read", archivePath);
         return hr;
+    }
     if (memcmp(header + kMagicOffset, kMagic, sizeof(kMagic)) != 0)
+    {
+        LogEvent("archive %s: no PK24 archive (wrong magic)", archivePath);
         return E_FAIL;
+    }
     const LONGLONG remaining = CountDown(ReadInt64(header), kFileHeaderSize);
 
     BYTE* buffer = new (std::nothrow) BYTE[kCopyPiece];

@@ -1,4 +1,5 @@
 #include "payload/ChildProcess.h"
+#include "base/Log.h"
 #include "base/Module.h"
 #include "base/ResourceText.h"
 #include "base/ScopedHandle.h"
@@ -47,15 +48,18 @@ bool JoinPath(CText& path, const char* workDir, const char* name)
     return path.Assign(workDir) && path.AppendWhole(name);
 }
 
-// A started child program: its process and its first thread.
+// A started child program: its process and its first thread, its id and when it started.
 struct CChildProcess
 {
     CKernelHandle m_hProcess;
     CKernelHandle m_hThread;
+    DWORD m_dwProcessId = 0;
+    DWORD m_dwStarted = 0;
 };
 
 bool StartProcess(const char* applicationName, char* commandLine, CChildProcess& child)
 {
+    LogEvent("starting %s: %s", applicationName, commandLine);
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
@@ -63,15 +67,27 @@ bool StartProcess(const char* applicationName, char* commandLine, CChildProcess&
     memset(&process, 0, sizeof(process));
     if (!CreateProcessA(applicationName, commandLine, NULL, NULL, FALSE, kCreationFlags, NULL,
                         NULL, &startup, &process))
+    {
+        LogFailure("CreateProcessA", GetLastError(), "%s not started", applicationName);
         return false;
+    }
     child.m_hProcess.Reset(process.hProcess);
     child.m_hThread.Reset(process.hThread);
+    child.m_dwProcessId = process.dwProcessId;
+    child.m_dwStarted = MilliSeconds();
+    LogEvent("started: process id %lu", process.dwProcessId);
     return true;
 }
 
 void WaitAndClose(CChildProcess& child)
 {
     WaitForSingleObject(child.m_hProcess.Get(), INFINITE);
+    DWORD exitCode = 0;
+    if (GetExitCodeProcess(child.m_hProcess.Get(), &exitCode))
+        LogEvent("process %lu ended with exit code %lu (0x%08lX) after %lu ms", child.m_dwProcessId,
+                 exitCode, exitCode, MilliSeconds() - child.m_dwStarted);
+    else
+        LogFailure("GetExitCodeProcess", GetLastError(), "process %lu ended", child.m_dwProcessId);
     child.m_hThread.Reset();
     child.m_hProcess.Reset();
 }
@@ -80,22 +96,27 @@ void WaitAndClose(CChildProcess& child)
 // seconds and pulled to the front half a second after it was found. Without it the run goes on.
 void BringInstallerForward()
 {
-    char title[256];
+    // Looked for in UTF-16, as a Unicode installer window is titled on every ANSI code page.
+    wchar_t title[256];
     if (!LoadStringOr(GetModuleInstance(), IDS_INSTALLER_TITLE, kInstallerTitle, title,
-                      sizeof(title)))
+                      sizeof(title) / sizeof(title[0])))
         return;
     const DWORD start = MilliSeconds();
     for (;;)
     {
-        HWND window = FindWindowA(NULL, title);
+        HWND window = FindWindowW(NULL, title);
         Sleep(kWindowSearchStepMs);
         if (window)
         {
-            BringToForeground(window);
+            LogEvent("installer window found and brought to the front: %s",
+                     YesNo(BringToForeground(window)));
             return;
         }
         if (MilliSeconds() - start >= kWindowSearchMs)
+        {
+            LogEvent("installer window not found within %lu ms", kWindowSearchMs);
             return;
+        }
     }
 }
 } // namespace
@@ -118,8 +139,12 @@ bool RunInnerInstaller(const char* workDir, HWND waitWindow)
         return false;
     if (!UnpackResource(IDR_ARCHIVE, archivePath.GetText()))
         return false;
-    if (FAILED(ExtractArchive(archivePath.GetText(), workDir)))
+    const HRESULT extracted = ExtractArchive(archivePath.GetText(), workDir);
+    if (FAILED(extracted))
+    {
+        LogEvent("archive not extracted (0x%08lX): the installer does not run", extracted);
         return false;
+    }
 
     // The command line is the bare path; the program is named on its own as in RunAndWait.
     CText programPath;
@@ -138,7 +163,8 @@ bool RunInnerInstaller(const char* workDir, HWND waitWindow)
         ShowWindow(waitWindow, SW_SHOW);
 
     // The archive stays; it goes with the work directory at the end of the run.
-    DeleteFileA(programPath.GetText());
+    if (!DeleteFileA(programPath.GetText()))
+        LogFailure("DeleteFileA", GetLastError(), "%s stays", programPath.GetText());
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "payload/Unpack.h"
 #include "base/FileObject.h"
+#include "base/Log.h"
 #include "base/Module.h"
 #include "base/ScopedHandle.h"
 #include "payload/OutputFile.h"
@@ -95,6 +96,9 @@ bool WriteAll(CFileObject& file, const BYTE* bytes, DWORD length)
 {
     DWORD written = 0;
     HRESULT hr = file.Write(bytes, length, &written);
+    // A write that takes fewer bytes than it was given has run out of room.
+    if (SUCCEEDED(hr) && written != length)
+        SetLastError(ERROR_DISK_FULL);
     return SUCCEEDED(hr) && written == length;
 }
 
@@ -157,17 +161,23 @@ bool UnpackResource(WORD resourceId, const char* outputPath)
     HMODULE module = GetModuleInstance();
     HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(resourceId),
                                MAKEINTRESOURCEA(RT_PIVORA_PAYLOAD));
-    if (!info)
-        return false;
-    HGLOBAL loaded = LoadResource(module, info);
+    HGLOBAL loaded = info ? LoadResource(module, info) : NULL;
     if (!loaded)
+    {
+        LogFailure(info ? "LoadResource" : "FindResourceA", GetLastError(),
+                   "payload %u: not in the program", resourceId);
         return false;
+    }
     DWORD size = SizeofResource(module, info);
     if (size == 0)
+    {
+        LogEvent("payload %u: empty", resourceId);
         return false;
+    }
     const BYTE* bytes = static_cast<const BYTE*>(LockResource(loaded));
     if (!bytes)
     {
+        LogFailure("LockResource", GetLastError(), "payload %u", resourceId);
         FreeResource(loaded);
         return false;
     }
@@ -175,9 +185,18 @@ bool UnpackResource(WORD resourceId, const char* outputPath)
     bool check = false;
     DWORD expected = 0;
     CFileObject file;
-    if (!FindExpectedCrc(module, resourceId, &check, &expected) ||
-        FAILED(CreateOutputFile(file, outputPath)))
+    if (!FindExpectedCrc(module, resourceId, &check, &expected))
     {
+        LogEvent("payload %u: damaged: the checksums resource %u is not %lu bytes long",
+                 resourceId, kChecksumsId, kChecksumsSize);
+        FreeResource(loaded);
+        return false;
+    }
+    const HRESULT created = CreateOutputFile(file, outputPath);
+    if (FAILED(created))
+    {
+        LogFailure("CreateFileA", ErrorOfResult(created), "payload %u: %s not made", resourceId,
+                   outputPath);
         FreeResource(loaded);
         return false;
     }
@@ -201,6 +220,9 @@ bool UnpackResource(WORD resourceId, const char* outputPath)
             ok = WriteAll(file, bytes + offset, length);
         offset += length;
     }
+    if (!ok)
+        LogFailure("WriteFile", GetLastError(), "payload %u: %s cut short after %lu of %lu bytes",
+                   resourceId, outputPath, offset, size);
     // The summing thread reads the resource: it is done before the resource is let go.
     const uLong crc = check ? summer.Finish(scrambledCrc) : 0;
     const bool damaged = ok && check && crc != expected;
@@ -211,8 +233,13 @@ bool UnpackResource(WORD resourceId, const char* outputPath)
     // directory next: its file goes. (A write that failed leaves its partial file as it is.)
     if (damaged)
     {
+        LogEvent("payload %u: damaged: CRC-32 %08lX, expected %08lX; %s deleted", resourceId,
+                 static_cast<DWORD>(crc), expected, outputPath);
         DeleteFileA(outputPath);
         return false;
     }
+    if (ok)
+        LogEvent("payload %u: %lu bytes written to %s; checksum %s", resourceId, size, outputPath,
+                 check ? "matches" : "not checked (no checksums resource)");
     return ok;
 }

@@ -1,4 +1,6 @@
 #include "setup/InstallStage.h"
+#include "base/AnsiPath.h"
+#include "base/Log.h"
 #include "base/Module.h"
 #include "base/ScopedHandle.h"
 #include "base/Text.h"
@@ -15,14 +17,26 @@ namespace {
 const DWORD kLowestDirectX = 0x00090000;   // 9.0, as GetDXVersion reports it
 
 // The DirectX setup program: xtsetup.ini (looked for in the Windows directory) names it
-// relative to the parent of the program's folder. Empty when it is not there.
+// relative to the parent of the program's folder. Empty when it is not there. The program's
+// path is taken as the ANSI code page names it exactly (the media copied below a user's folder
+// whose name it lacks), or in its short form.
 CText LocateDxSetup()
 {
     CText located;
+    wchar_t wide[MAX_PATH];
     char program[256];
-    DWORD length = GetModuleFileNameA(NULL, program, sizeof(program));
-    if (length == 0 || length >= sizeof(program))
+    DWORD length = GetModuleFileNameW(NULL, wide, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+    {
+        LogFailure("GetModuleFileNameW", length ? ERROR_INSUFFICIENT_BUFFER : GetLastError(),
+                   "DirectX setup: the program's path is unknown");
         return located;
+    }
+    if (!GetAnsiPath(wide, program, sizeof(program)))
+    {
+        LogWide("DirectX setup: no form of the program's path fits code page: ", wide);
+        return located;
+    }
 
     CText folder = DirectoryOf(CText(program));
     folder.RemoveBackslash();
@@ -36,16 +50,21 @@ CText LocateDxSetup()
     candidate.Format("%s\\%s", parent.GetText() ? parent.GetText() : "", value);
     if (candidate.IsEmpty())
         return located;
+    LogEvent("DirectX setup: DX of xtsetup.ini (or its default) is %s; looked for as %s", value,
+             candidate.GetText());
     WIN32_FIND_DATAA data;
     CFindHandle find(FindFirstFileA(candidate.GetText(), &data));
     if (find.IsSet())
         located.Assign(candidate);
+    else
+        LogFailure("FindFirstFileA", GetLastError(), "DirectX setup: %s not found",
+                   candidate.GetText());
     return located;
 }
 
 } // namespace
 
-bool RunInstallStage(const char* workDir, const CSetupOptions& options, const char* caption,
+bool RunInstallStage(const char* workDir, const CSetupOptions& options, const wchar_t* caption,
                      SetupRunState& state)
 {
     CText dxSetup;
@@ -53,11 +72,13 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
     char versionText[24];
     if (GetDXVersion(&version, versionText, sizeof(versionText)) < 0 || version < kLowestDirectX)
     {
+        LogEvent("DirectX: older than 9.0; the DirectX setup is looked for");
         state.offerDirectX = true;
         dxSetup = LocateDxSetup();
         if (dxSetup.IsEmpty())
         {
             ShowMessage(IDS_DXMISSING, MB_OK);
+            state.end = RunEndNoDirectX;
             return false;
         }
     }
@@ -69,29 +90,46 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
         if (dxSetup.IsEmpty())
             dxSetup = LocateDxSetup();
     }
+    if (!dxSetup.IsEmpty())
+        LogEvent("DirectX setup: %s", dxSetup.GetText());
     if (options.m_RunningAsSetupMgr)
-        CRegistryKey(HKEY_LOCAL_MACHINE, SETUPMGR_KEY).DeleteValue(VALUE_ABORT);
+        LogEvent("Abort deleted (no: there was none): %s",
+                 YesNo(CRegistryKey(HKEY_LOCAL_MACHINE, SETUPMGR_KEY).DeleteValue(VALUE_ABORT) != 0));
 
     CRegistryKey key(HKEY_LOCAL_MACHINE, PIVORA_KEY);
     CText programsPath, path;
     key.ReadString(programsPath, VALUE_PROGRAMSPATH, "");
     key.ReadString(path, VALUE_PATH, "");
+    LogEvent("ProgramsPath read: \"%s\"; Path read: \"%s\"", programsPath.GetText() ? programsPath.GetText() : "",
+             path.GetText() ? path.GetText() : "");
     CDestinationDlg destination(programsPath.GetText());
-    if (path.IsEmpty() && destination.DoModal(NULL, 0) != IDOK)
+    if (!path.IsEmpty())
     {
-        state.stopped = true;
-        state.showInterrupted = true;
-        return true;
+        LogEvent("destination: settled by Path; no dialog");
+    }
+    else
+    {
+        const INT_PTR result = destination.DoModal(NULL, 0);
+        if (result != IDOK)
+        {
+            LogEvent("destination dialog ended without a folder (%d)", static_cast<int>(result));
+            state.stopped = true;
+            state.showInterrupted = true;
+            state.end = RunEndDestinationCancelled;
+            return true;
+        }
     }
     CText target(destination.m_Path);
     target.AddBackslash();
-    RegWriteString(key.m_Root, key.m_SubKey, VALUE_PROGRAMSPATH,
-                   target.GetText() ? target.GetText() : "");
+    const char* written = target.GetText() ? target.GetText() : "";
+    LogEvent("ProgramsPath written: \"%s\": %s", written,
+             YesNo(RegWriteString(key.m_Root, key.m_SubKey, VALUE_PROGRAMSPATH, written) != 0));
 
     // From here to every return below; destroyed without Stop, it ends its thread all the same.
     CWaitDlg wait;
     wait.Start(true);
     const HWND waitWindow = wait.GetWindow();
+    LogEvent("wait dialog started: shown %s", YesNo(!options.m_NoWaitDlg && waitWindow));
     if (!options.m_NoWaitDlg && waitWindow)
         ShowWindow(waitWindow, SW_SHOW);
 
@@ -100,10 +138,12 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
 
     DWORD canceled = 0;
     RegReadDword(key.m_Root, key.m_SubKey, VALUE_CANCELED, &canceled, 0);
+    LogEvent("CANCELED read: %lu", canceled);
     if (canceled != 0)
     {
         state.stopped = true;
         state.showInterrupted = true;
+        state.end = RunEndInstallerCancelled;
         return true;
     }
 
@@ -121,6 +161,7 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
         else
         {
             state.stopped = true;
+            state.end = state.failed ? RunEndFailed : RunEndDirectXDeclined;
             return true;
         }
     }
@@ -128,5 +169,6 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const ch
     wait.Stop(true, false, false);
     if (!state.failed)
         state.completed = true;
+    state.end = state.failed ? RunEndFailed : RunEndCompleted;
     return true;
 }

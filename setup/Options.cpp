@@ -1,13 +1,56 @@
 #include "setup/Options.h"
 #include "base/CodePage.h"
 
+namespace {
+
+const wchar_t kLogSwitch[] = L"Log";
+
+// One token of a command line from pos: after a double quote up to the next one, otherwise up
+// to the next blank; tabs do not separate. Returns where the next token starts, or null when
+// this one ended the text. The same rule for the ANSI and the UTF-16 forms of the line.
+template <typename Char>
+const Char* NextToken(const Char* pos, const Char** begin, const Char** end)
+{
+    const Char stop = *pos == '"' ? '"' : ' ';
+    *begin = *pos == '"' ? pos + 1 : pos;
+    *end = *begin;
+    while (**end && **end != stop)
+        ++*end;
+    return **end ? *end + 1 : NULL;
+}
+
+// The switch name at the start of token, without case, up to its end or an "=".
+bool IsLogSwitch(const wchar_t* token, const wchar_t** value)
+{
+    int i = 0;
+    for (; kLogSwitch[i]; ++i)
+    {
+        wchar_t c = token[i];
+        if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        wchar_t expected = kLogSwitch[i];
+        if (expected >= L'A' && expected <= L'Z')
+            expected = static_cast<wchar_t>(expected - L'A' + L'a');
+        if (c != expected)
+            return false;
+    }
+    if (token[i] != L'\0' && token[i] != L'=')
+        return false;
+    *value = token[i] == L'=' ? token + i + 1 : token + i;
+    return true;
+}
+
+} // namespace
+
 CSetupOptions::CSetupOptions(const char* commandLine)
     : m_CommandLine(commandLine),
       m_RunningAsSetupMgr(false),
       m_Silent(false),
       m_NoWaitDlg(false),
-      m_LaunchDX9(false)
+      m_LaunchDX9(false),
+      m_Log(false)
 {
+    m_LogFile[0] = L'\0';
 }
 
 bool CSetupOptions::Parse()
@@ -17,6 +60,7 @@ bool CSetupOptions::Parse()
     if (m_CommandLine.IsEmpty())
         return false;
     ParseLine(GetCommandLineA());
+    ParseLogSwitch(GetCommandLineW());
     return true;
 }
 
@@ -43,38 +87,49 @@ void CSetupOptions::ParseLine(const char* processCommandLine)
     }
 }
 
+// The log's file is taken from the UTF-16 line: its ANSI form has "?" or a look-alike in place of
+// every character the code page lacks, and would name another file or none.
+void CSetupOptions::ParseLogSwitch(const wchar_t* processCommandLine)
+{
+    for (const wchar_t* pos = processCommandLine; pos;)
+    {
+        const wchar_t* begin;
+        const wchar_t* end;
+        pos = NextToken(pos, &begin, &end);
+        if (begin == end || (*begin != L'/' && *begin != L'-'))
+            continue;
+        while (begin < end && (*begin == L'/' || *begin == L'-'))
+            ++begin;
+        // "Log=" and a path: a longer token names no file that can be opened, and is passed by.
+        wchar_t token[4 + MAX_PATH];
+        const wchar_t* value;
+        if (end - begin >= static_cast<int>(sizeof(token) / sizeof(token[0])))
+            continue;
+        lstrcpynW(token, begin, static_cast<int>(end - begin) + 1);
+        if (!IsLogSwitch(token, &value))
+            continue;
+        m_Log = true;
+        lstrcpyW(m_LogFile, value);
+    }
+}
+
 bool SplitCommandLine(COwnerNodeList<CText>* tokens, const char* text)
 {
     if (!tokens || !text)
         return false;
-    const char* pos = text;
-    for (;;)
+    for (const char* pos = text; pos;)
     {
         // The element comes first, so every extra blank gives an empty one.
         CText* element = tokens->AddNewTail(true);
         if (!element)
             return false;
-        const char* begin = pos;
+        const char* begin;
         const char* end;
-        if (*pos == '"')
-        {
-            begin = pos + 1;
-            end = begin;
-            while (*end && *end != '"')
-                ++end;
-        }
-        else
-        {
-            end = begin;
-            while (*end && *end != ' ')
-                ++end;
-        }
+        pos = NextToken(pos, &begin, &end);
         if (end > begin)
             element->Assign(begin, static_cast<int>(end - begin));
-        if (!*end)
-            return true;
-        pos = end + 1;
     }
+    return true;
 }
 
 bool SameSwitchName(const char* a, const char* b)

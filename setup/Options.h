@@ -1,4 +1,4 @@
-// The four switches of the command line.
+// The switches of the command line: the four of the run and /Log for the support log.
 #pragma once
 #include <windows.h>
 #include "base/Text.h"
@@ -19,9 +19,14 @@ public:
     bool m_Silent;
     bool m_NoWaitDlg;
     bool m_LaunchDX9;
+    // /Log or /Log=<file>: m_LogFile holds the file as given (empty for /Log alone), in UTF-16,
+    // so that a path the ANSI code page cannot name still names the file the user meant.
+    bool m_Log;
+    wchar_t m_LogFile[MAX_PATH];
 
     // The parse of a given process command line (program path included), for Parse and tests.
     void ParseLine(const char* processCommandLine);
+    void ParseLogSwitch(const wchar_t* processCommandLine);
 };
 
 // Splits a command line into tokens: quoted tokens without their quotes, others up to the next

@@ -1,10 +1,12 @@
 #include "setup/SetupSequence.h"
 #include <objbase.h>
+#include "base/Log.h"
 #include "base/Module.h"
 #include "base/ScopedHandle.h"
 #include "base/Text.h"
 #include "profile/ProfileDoc.h"
 #include "resources/resource.h"
+#include "setup/Hardening.h"
 #include "setup/InstallStage.h"
 #include "setup/Options.h"
 #include "setup/RunState.h"
@@ -18,12 +20,93 @@ namespace {
 const char kMutexName[] = "Mutex_PivoraSetup";
 const char kProfileName[] = "halvoro.ini";
 
-// The run once the mutex is held: everything it makes is released before it returns.
-int RunWithMutex(const char* commandLine)
-{
-    CSetupOptions options(commandLine);
-    options.Parse();
+// The ends of a run as the log names them; those of the install stage follow its RunEnd order.
+const char* const kStageEnds[] = {"completed", "setup failed", "destination dialog cancelled",
+                                  "installation cancelled by the installer",
+                                  "DirectX setup declined",
+                                  "DirectX too old and no DirectX setup at hand"};
 
+int EndRun(const char* end, int exitCode)
+{
+    LogEvent("end: %s; exit code %d", end, exitCode);
+    return exitCode;
+}
+
+// The version of the program from its own version record, without version.dll.
+void LogProgramVersion()
+{
+    HMODULE module = GetModuleInstance();
+    HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));   // RT_VERSION
+    HGLOBAL loaded = info ? LoadResource(module, info) : NULL;
+    const BYTE* bytes = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : NULL;
+    const DWORD size = info ? SizeofResource(module, info) : 0;
+    for (DWORD i = 0; bytes && i + sizeof(VS_FIXEDFILEINFO) <= size; i += 4)
+    {
+        const VS_FIXEDFILEINFO* fixed = reinterpret_cast<const VS_FIXEDFILEINFO*>(bytes + i);
+        if (fixed->dwSignature == 0xFEEF04BD)
+        {
+            LogEvent("PivoraSetup %lu.%lu.%lu.%lu started", fixed->dwFileVersionMS >> 16,
+                     fixed->dwFileVersionMS & 0xFFFF, fixed->dwFileVersionLS >> 16,
+                     fixed->dwFileVersionLS & 0xFFFF);
+            return;
+        }
+    }
+    LogEvent("PivoraSetup (no version record) started");
+}
+
+// Windows' own version: RtlGetVersion tells it as it is, where GetVersionEx answers what the
+// manifest lets the program know.
+void LogWindowsVersion()
+{
+    typedef LONG(WINAPI * RtlGetVersionFn)(OSVERSIONINFOW*);
+    RtlGetVersionFn getVersion = GetSystemFunction<RtlGetVersionFn>("ntdll.dll", "RtlGetVersion");
+    OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (getVersion && getVersion(&info) == 0)
+        LogEvent("Windows %lu.%lu.%lu; ANSI code page %u; elevated: %s", info.dwMajorVersion,
+                 info.dwMinorVersion, info.dwBuildNumber, GetACP(), YesNo(IsProcessElevated()));
+    else
+        LogEvent("Windows version unknown; ANSI code page %u; elevated: %s", GetACP(),
+                 YesNo(IsProcessElevated()));
+}
+
+// The log that /Log asks for: the file it names (relative to the current directory), or a new
+// file named by the time of the start in the temporary folder.
+void OpenRunLog(const CSetupOptions& options)
+{
+    if (!options.m_Log)
+        return;
+    wchar_t path[MAX_PATH];
+    if (options.m_LogFile[0])
+    {
+        const DWORD length = GetFullPathNameW(options.m_LogFile, MAX_PATH, path, NULL);
+        if (length == 0 || length >= MAX_PATH)
+            return;
+        OpenLog(path, false);
+    }
+    else
+    {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        const DWORD length = GetTempPathW(MAX_PATH, path);
+        if (length == 0 || length + 32 >= MAX_PATH)
+            return;
+        wsprintfW(path + length, L"PivoraSetup-%04u%02u%02u-%02u%02u%02u.log", now.wYear,
+                  now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+        OpenLog(path, true);
+    }
+    LogProgramVersion();
+    LogWide("command line: ", GetCommandLineW());
+    LogEvent("switches: RunningAsSetupMgr %s, Silent %s, NoWaitDlg %s, LaunchDX9 %s, Log %s",
+             YesNo(options.m_RunningAsSetupMgr), YesNo(options.m_Silent),
+             YesNo(options.m_NoWaitDlg), YesNo(options.m_LaunchDX9), YesNo(options.m_Log));
+    LogWide("log file: ", path);
+    LogWindowsVersion();
+}
+
+// The run once the mutex is held: everything it makes is released before it returns.
+int RunWithMutex(const CSetupOptions& options)
+{
     // Loaded at every start; no value of it is used.
     CProfileDoc profile;
     profile.Load(kProfileName, TRUE, kProfileFolderWindows);
@@ -32,34 +115,50 @@ int RunWithMutex(const char* commandLine)
     GetTemporaryFolder(tempFolder);
     ULARGE_INTEGER available;
     bool queryOk = GetDiskFreeSpaceExA(tempFolder, &available, NULL, NULL) != FALSE;
+    if (!queryOk)
+        LogFailure("GetDiskFreeSpaceExA", GetLastError(), "temporary folder %s: free space unknown",
+                   tempFolder);
+    else
+        LogEvent("temporary folder %s: %I64u bytes free, %I64u needed", tempFolder,
+                 available.QuadPart, TEMP_SPACE_NEEDED);
     if (!TempSpaceIsEnough(queryOk, available.QuadPart))
     {
         ShowMessage(IDS_NOSPACE, MB_OK);
-        return -1;
+        return EndRun("too little temporary space", -1);
     }
 
     CWorkDirectory workDir;
     if (!workDir.Create(tempFolder))
-        return -1;
+        return EndRun("no work directory", -1);
 
-    CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY_LOWER).DeleteValue(VALUE_REQUIREREBOOT);
+    LogEvent("RequireReboot deleted (no: there was none): %s",
+             YesNo(CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY_LOWER).DeleteValue(VALUE_REQUIREREBOOT)));
     CoInitialize(NULL);   // stays initialised until the process ends
 
-    char caption[256];
-    LoadStringA(GetModuleInstance(), IDS_CAPTION, caption, sizeof(caption));
+    // Loaded wide: the caption reaches the screen right on every ANSI code page.
+    wchar_t caption[256];
+    LoadStringW(GetModuleInstance(), IDS_CAPTION, caption, sizeof(caption) / sizeof(caption[0]));
 
     SetupRunState state;
+    const char* end = "work directory gone after it was made";
     if (workDir.Check())
     {
-        CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY).DeleteValue(VALUE_CANCELED);
+        LogEvent("CANCELED deleted (no: there was none): %s",
+                 YesNo(CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY).DeleteValue(VALUE_CANCELED)));
 
         if (!RunInstallStage(workDir.GetPath(), options, caption, state))
         {
             workDir.Remove();
-            return -1;
+            return EndRun(kStageEnds[RunEndNoDirectX], -1);
         }
+        end = kStageEnds[state.end];
         if (state.stopped && options.m_RunningAsSetupMgr)
-            RegWriteDword(HKEY_LOCAL_MACHINE, SETUPMGR_KEY, VALUE_ABORT, 1);
+            LogEvent("Abort = 1 written for the setup manager: %s",
+                     YesNo(RegWriteDword(HKEY_LOCAL_MACHINE, SETUPMGR_KEY, VALUE_ABORT, 1) != 0));
+    }
+    else
+    {
+        LogEvent("work directory: %s is gone", workDir.GetPath());
     }
     workDir.Remove();
 
@@ -68,14 +167,18 @@ int RunWithMutex(const char* commandLine)
         if (!options.m_RunningAsSetupMgr && state.completed)
         {
             if (ShowMessage(IDS_RESTART, MB_YESNO) == IDYES)
+            {
+                // A restart under way may end the process before its end is told.
+                LogEvent("restart of Windows asked for");
                 RestartSystem();
+            }
         }
         else if (state.showInterrupted)
         {
             ShowMessage(IDS_INTERRUPTED, MB_OK);
         }
     }
-    return 0;
+    return EndRun(end, 0);
 }
 
 } // namespace
@@ -88,10 +191,29 @@ bool TempSpaceIsEnough(bool queryOk, ULONGLONG availableToCaller)
 int RunSetup(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine,
              int /*nCmdShow*/)
 {
+    // The switches are read first, so that the log also tells of a run that ends at the mutex;
+    // reading them changes nothing.
+    CSetupOptions options(lpCmdLine);
+    options.Parse();
+    OpenRunLog(options);
+
     // One run at a time: a second start finds the mutex and ends at once, without a word.
     SECURITY_ATTRIBUTES security = {sizeof(security), NULL, TRUE};
     CKernelHandle mutex(CreateMutexA(&security, FALSE, kMutexName));
-    if (!mutex.IsSet() || GetLastError() == ERROR_ALREADY_EXISTS)
-        return -1;
-    return RunWithMutex(lpCmdLine);
+    const DWORD error = GetLastError();
+    int exitCode;
+    if (!mutex.IsSet() || error == ERROR_ALREADY_EXISTS)
+    {
+        if (mutex.IsSet())
+            LogEvent("another copy of the setup runs: the mutex %s exists", kMutexName);
+        else
+            LogFailure("CreateMutexA", error, "mutex %s", kMutexName);
+        exitCode = EndRun("second copy running", -1);
+    }
+    else
+    {
+        exitCode = RunWithMutex(options);
+    }
+    CloseLog();
+    return exitCode;
 }

@@ -1,6 +1,11 @@
 #include "setup/WorkDirectory.h"
+#include <new>
 #include <sddl.h>
-#include <shellapi.h>
+#include <wchar.h>
+#include <winternl.h>
+#include "base/AnsiPath.h"
+#include "base/Log.h"
+#include "base/Module.h"
 #include "base/Text.h"
 #include "payload/ChildProcess.h"
 #include "setup/Hardening.h"
@@ -10,24 +15,173 @@ namespace {
 
 // GetTempFileNameA names the work directory "exp", up to four hex digits, ".tmp".
 const int kNameLength = 11;
+// The removal walks below the final path in the "\\?\" form, so that nothing the inner installer
+// made there is too deep to be deleted.
+const int kLongPath = 32768;
+const wchar_t kLongPrefix[] = L"\\\\?\\";
 
 // Owned by Administrators, so that the user's own processes cannot take the access list back;
 // Administrators and SYSTEM only, inherited by everything the run writes inside; the DACL is
 // protected so that nothing of the temporary folder's own access list flows in.
 const char kAdminOnlySddl[] = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
-// Elevated, only Administrators and SYSTEM get in, so that a process of the same user that is
-// not elevated cannot change what the run will start; a descriptor that cannot be had means no
-// work directory, never one with the default security. Not elevated, the default security.
-bool CreateSecureDirectory(const char* path)
+// The directory and every file the run writes into it fit in MAX_PATH.
+bool HasRoomForWorkFiles(const char* directory)
 {
-    if (!IsProcessElevated())
-        return CreateDirectoryA(path, NULL) != FALSE;
-    CLocalMemory descriptor(CreateAdminOnlyDescriptor());
-    if (!descriptor.IsSet())
-        return false;
-    SECURITY_ATTRIBUTES security = {sizeof(security), descriptor.Get(), FALSE};
-    return CreateDirectoryA(path, &security) != FALSE;
+    return lstrlenA(directory) + 1 + kLongestWorkFileName < MAX_PATH;
+}
+
+typedef NTSTATUS(NTAPI* NtCreateFileFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                         PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                         ULONG, PVOID, ULONG);
+typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(NTSTATUS);
+#ifndef FILE_OPEN_REPARSE_POINT
+const ULONG FILE_OPEN_REPARSE_POINT = 0x00200000;
+#endif
+#ifndef FILE_OPEN_FOR_BACKUP_INTENT
+const ULONG FILE_OPEN_FOR_BACKUP_INTENT = 0x00004000;
+#endif
+
+// Makes the directory and opens it in one call, which fails when anything of that name is there
+// already: the handle holds the directory that this call made, never a folder or a junction
+// that somebody put in its place after the naming (the user may delete and make any child of
+// their temporary folder, whatever its access list says). Held open without delete sharing, the
+// directory can be neither renamed nor deleted by anybody else until the run lets it go; the
+// handle has the right to delete it, so that the run removes it through the handle in the end.
+// It is opened as a reparse point would be, never through one. Elevated, only Administrators and SYSTEM get in, so that a
+// process of the same user that is not elevated cannot change what the run will start; a
+// descriptor that cannot be had means no work directory, never one with the default security.
+// Not elevated, the default security. The Windows error on failure.
+DWORD CreateAndHoldDirectory(const char* path, CKernelHandle& hold)
+{
+    NtCreateFileFn createFile = GetSystemFunction<NtCreateFileFn>("ntdll.dll", "NtCreateFile");
+    RtlNtStatusToDosErrorFn toError =
+        GetSystemFunction<RtlNtStatusToDosErrorFn>("ntdll.dll", "RtlNtStatusToDosError");
+    if (!createFile || !toError)
+        return ERROR_PROC_NOT_FOUND;
+    CLocalMemory descriptor;
+    if (IsProcessElevated())
+    {
+        descriptor.Reset(CreateAdminOnlyDescriptor());
+        if (!descriptor.IsSet())
+            return GetLastError() ? GetLastError() : ERROR_INVALID_SECURITY_DESCR;
+    }
+    // The full path in the form of the native call: "\??\" and the DOS path.
+    wchar_t name[4 + MAX_PATH] = L"\\??\\";
+    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, name + 4, MAX_PATH))
+        return GetLastError();
+    UNICODE_STRING unicodeName;
+    unicodeName.Buffer = name;
+    unicodeName.Length = static_cast<USHORT>(lstrlenW(name) * sizeof(wchar_t));
+    unicodeName.MaximumLength = unicodeName.Length + sizeof(wchar_t);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &unicodeName, OBJ_CASE_INSENSITIVE, NULL,
+                               descriptor.Get());
+    IO_STATUS_BLOCK status;
+    HANDLE handle = NULL;
+    const NTSTATUS result = createFile(
+        &handle, GENERIC_READ | DELETE | SYNCHRONIZE, &attributes, &status, NULL,
+        FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+        FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT |
+            FILE_OPEN_REPARSE_POINT,
+        NULL, 0);
+    if (result < 0)
+        return toError(result);
+    hold.Reset(handle);
+    return ERROR_SUCCESS;
+}
+
+// The listing of a directory read through its handle, one record after the other.
+class CDirectoryListing
+{
+public:
+    explicit CDirectoryListing(HANDLE directory)
+        : m_hDirectory(directory), m_pBuffer(new (std::nothrow) BYTE[kListingSize]),
+          m_pNext(NULL), m_Class(FileFullDirectoryRestartInfo)
+    {
+    }
+    ~CDirectoryListing() { delete[] m_pBuffer; }
+    CDirectoryListing(const CDirectoryListing&) = delete;
+    CDirectoryListing& operator=(const CDirectoryListing&) = delete;
+
+    // The next record, "." and ".." left out; null at the end.
+    const FILE_FULL_DIR_INFO* Next()
+    {
+        for (;;)
+        {
+            if (!m_pNext)
+            {
+                if (!m_pBuffer ||
+                    !GetFileInformationByHandleEx(m_hDirectory, m_Class, m_pBuffer, kListingSize))
+                    return NULL;
+                m_Class = FileFullDirectoryInfo;
+                m_pNext = m_pBuffer;
+            }
+            const FILE_FULL_DIR_INFO* record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(m_pNext);
+            m_pNext = record->NextEntryOffset ? m_pNext + record->NextEntryOffset : NULL;
+            const DWORD length = record->FileNameLength / sizeof(wchar_t);
+            const bool dots = record->FileName[0] == L'.' &&
+                              (length == 1 || (length == 2 && record->FileName[1] == L'.'));
+            if (!dots)
+                return record;
+        }
+    }
+
+private:
+    static const DWORD kListingSize = 16 * 1024;
+    HANDLE m_hDirectory;
+    BYTE* m_pBuffer;
+    BYTE* m_pNext;
+    FILE_INFO_BY_HANDLE_CLASS m_Class;
+};
+
+// Sets the directory of the handle to be deleted once it is closed; it goes when it is empty by
+// then, and as what the handle holds, never by a path that might lead elsewhere by now.
+bool SetDeleteDisposition(HANDLE directory)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(directory, FileDispositionInfo, &disposition,
+                                      sizeof(disposition)) != FALSE;
+}
+
+// Deletes everything in the directory open as directory, whose path (length characters, in a
+// buffer of kLongPath) is in path, depth first. The listing is read through the handle. A link
+// is deleted itself, never what it points to. path is left as it came.
+void DeleteContents(HANDLE directory, wchar_t* path, int length)
+{
+    CDirectoryListing listing(directory);
+    while (const FILE_FULL_DIR_INFO* record = listing.Next())
+    {
+        const int nameLength = static_cast<int>(record->FileNameLength / sizeof(wchar_t));
+        if (length + 1 + nameLength >= kLongPath)
+            continue;
+        path[length] = L'\\';
+        CopyMemory(path + length + 1, record->FileName, record->FileNameLength);
+        path[length + 1 + nameLength] = L'\0';
+        const DWORD attributes = record->FileAttributes;
+        const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (!link && (attributes & FILE_ATTRIBUTE_READONLY))
+            SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !link)
+        {
+            CKernelHandle folder(CreateFileW(path, FILE_LIST_DIRECTORY | DELETE | SYNCHRONIZE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             NULL, OPEN_EXISTING,
+                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                             NULL));
+            if (folder.IsSet())
+                DeleteContents(folder.Get(), path, length + 1 + nameLength);
+            if (!folder.IsSet() || !SetDeleteDisposition(folder.Get()))
+                LogFailure(folder.IsSet() ? "SetFileInformationByHandle" : "CreateFileW",
+                           GetLastError(), "work directory: a folder inside stays");
+        }
+        else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) ? !RemoveDirectoryW(path) : !DeleteFileW(path))
+        {
+            LogFailure((attributes & FILE_ATTRIBUTE_DIRECTORY) ? "RemoveDirectoryW" : "DeleteFileW",
+                       GetLastError(), "work directory: an entry inside stays");
+        }
+        path[length] = L'\0';
+    }
 }
 
 } // namespace
@@ -43,20 +197,39 @@ PSECURITY_DESCRIPTOR CreateAdminOnlyDescriptor()
 
 const WorkDirectoryCalls& SystemWorkDirectoryCalls()
 {
-    static const WorkDirectoryCalls calls = {GetTempPathA, GetTempFileNameA, FolderExists};
+    static const WorkDirectoryCalls calls = {GetTempPathW, GetTempFileNameA, FolderExists};
     return calls;
 }
 
 void GetTemporaryFolder(char* folder, const WorkDirectoryCalls& calls)
 {
-    DWORD length = calls.pGetTempPathA(MAX_PATH, folder);
+    wchar_t wide[MAX_PATH];
+    DWORD length = calls.pGetTempPathW(MAX_PATH, wide);
     if (length == 0 || length >= MAX_PATH)   // failed, or would not fit
+    {
+        LogFailure("GetTempPathW", length ? ERROR_INSUFFICIENT_BUFFER : GetLastError(),
+                   "temporary folder: none; C:\\ instead");
         lstrcpyA(folder, "C:\\");
+        return;
+    }
+    if (ToAnsiExact(wide, folder, MAX_PATH))
+        return;
+    // A user name that the code page lacks: the short form names the same folder in plain ASCII.
+    if (GetAnsiPath(wide, folder, MAX_PATH))
+    {
+        LogEvent("temporary folder: code page %u cannot name it; its short form %s instead",
+                 GetACP(), folder);
+        return;
+    }
+    LogEvent("temporary folder: code page %u cannot name it and it has no short form; C:\\ "
+             "instead", GetACP());
+    lstrcpyA(folder, "C:\\");
 }
 
 CWorkDirectory::CWorkDirectory(const WorkDirectoryCalls& calls) : m_Calls(calls), m_bCreated(false)
 {
     m_szPath[0] = '\0';
+    m_szFinalPath[0] = L'\0';
 }
 
 CWorkDirectory::~CWorkDirectory()
@@ -70,41 +243,86 @@ bool CWorkDirectory::Create(const char* tempFolder)
     lstrcpynA(m_szPath, tempFolder, MAX_PATH);
     if (!AddBackslashTo(m_szPath, MAX_PATH) ||
         lstrlenA(m_szPath) + kNameLength + 1 + kLongestWorkFileName >= MAX_PATH)
-        return false;
-    if (!m_Calls.pGetTempFileNameA(tempFolder, "exp", 0, m_szPath))
     {
+        LogEvent("work directory: none; %s leaves no room for the files of the run", tempFolder);
+        return false;
+    }
+    if (m_Calls.pGetTempFileNameA(tempFolder, "exp", 0, m_szPath))
+    {
+        DeleteFileA(m_szPath);   // the placeholder file GetTempFileNameA made
+    }
+    else
+    {
+        LogFailure("GetTempFileNameA", GetLastError(), "work directory: no unique name; exp.tmp");
         lstrcpynA(m_szPath, tempFolder, MAX_PATH);
         AddBackslashTo(m_szPath, MAX_PATH);
         lstrcatA(m_szPath, "exp.tmp");
     }
-    DeleteFileA(m_szPath);   // the placeholder file GetTempFileNameA made
-    if (!CreateSecureDirectory(m_szPath))
-        return false;
-    if (!Hold())
+    const DWORD error = CreateAndHoldDirectory(m_szPath, m_hHold);
+    if (error != ERROR_SUCCESS)
     {
-        // Whatever is there now is no longer known to be ours: only an empty directory or a
-        // link itself goes, never what a link points to.
-        m_hHold.Reset();
-        RemoveDirectoryA(m_szPath);
+        LogFailure("NtCreateFile", error, "work directory: %s not made", m_szPath);
+        return false;
+    }
+    if (!TakeFinalPath())
+    {
+        DeleteHeld();   // still empty: it goes
         return false;
     }
     m_bCreated = true;
+    LogEvent("work directory: %s made and held", m_szPath);
     return true;
 }
 
-// The user may rename or delete any child of the temporary folder whatever its access list
-// says. Held open without delete sharing, the directory can be neither, so nobody can put a
-// folder or a junction of their own in its place while the run writes and starts programs
-// there. The open takes the reparse point itself, not its target, to tell one apart.
-bool CWorkDirectory::Hold()
+// From the hold on, the directory is named by the path that Windows reports for the held handle,
+// with every link and short name resolved: no level of it can be renamed while a directory below
+// it is open, so every later step reaches this directory, whatever a level of the temporary
+// folder's path that the user owns is changed to meanwhile.
+bool CWorkDirectory::TakeFinalPath()
 {
-    m_hHold.Reset(CreateFileA(m_szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
-    BY_HANDLE_FILE_INFORMATION info;
-    return m_hHold.IsSet() && GetFileInformationByHandle(m_hHold.Get(), &info) &&
-           (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-               FILE_ATTRIBUTE_DIRECTORY;
+    wchar_t final[MAX_PATH + 8];
+    const DWORD size = sizeof(final) / sizeof(final[0]);
+    DWORD length = GetFinalPathNameByHandleW(m_hHold.Get(), final, size,
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= size)
+    {
+        LogFailure("GetFinalPathNameByHandleW", length ? ERROR_INSUFFICIENT_BUFFER : GetLastError(),
+                   "work directory: %s has no final path", m_szPath);
+        return false;
+    }
+    const wchar_t* path = final;
+    if (!wcsncmp(path, kLongPrefix, 4))
+        path += 4;
+    // A network share: neither its owner nor the hold means anything on the server.
+    const wchar_t root[4] = {path[0], L':', L'\\', L'\0'};
+    if (path[1] != L':' || path[2] != L'\\' || GetDriveTypeW(root) != DRIVE_FIXED)
+    {
+        LogEvent("work directory: %s does not lie on a local fixed drive", m_szPath);
+        return false;
+    }
+    char ansi[MAX_PATH];
+    if (!GetAnsiPath(path, ansi, MAX_PATH) || !HasRoomForWorkFiles(ansi))
+    {
+        LogEvent("work directory: the final path of %s cannot take the files of the run in code "
+                 "page %u", m_szPath, GetACP());
+        return false;
+    }
+    if (lstrcmpA(ansi, m_szPath) != 0)
+        LogEvent("work directory: %s is %s", m_szPath, ansi);
+    lstrcpyA(m_szPath, ansi);
+    lstrcpyW(m_szFinalPath, path);
+    return true;
+}
+
+// Sets the held directory to be deleted and lets go of it.
+bool CWorkDirectory::DeleteHeld()
+{
+    const bool deleted = SetDeleteDisposition(m_hHold.Get());
+    if (!deleted)
+        LogFailure("SetFileInformationByHandle", GetLastError(), "work directory: %s stays",
+                   m_szPath);
+    m_hHold.Reset();
+    return deleted;
 }
 
 bool CWorkDirectory::Check()
@@ -117,18 +335,14 @@ void CWorkDirectory::Remove()
     if (!m_bCreated)
         return;
     m_bCreated = false;
-    m_hHold.Reset();
-
-    // SHFileOperation wants the path without a trailing backslash and ended by two NULs.
-    char from[MAX_PATH + 2];
-    ZeroMemory(from, sizeof(from));
-    lstrcpynA(from, m_szPath, MAX_PATH);
-    RemoveBackslashFrom(from);
-    SHFILEOPSTRUCTA op;
-    ZeroMemory(&op, sizeof(op));
-    op.wFunc = FO_DELETE;
-    op.pFrom = from;
-    op.pTo = "";
-    op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    SHFileOperationA(&op);
+    wchar_t* path = new (std::nothrow) wchar_t[kLongPath];
+    if (path)
+    {
+        lstrcpyW(path, kLongPrefix);
+        lstrcatW(path, m_szFinalPath);
+        DeleteContents(m_hHold.Get(), path, lstrlenW(path));
+        delete[] path;
+    }
+    if (DeleteHeld())
+        LogEvent("work directory: %s removed", m_szPath);
 }

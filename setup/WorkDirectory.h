@@ -6,17 +6,19 @@
 
 // The Windows calls by which the run finds its temporary folder and names and finds its work
 // directory. The run uses the system's; a test gives its own to reach the ends that a real
-// system rarely shows (no temporary name to be had, a directory gone after it was made).
+// system rarely shows (no temporary name to be had, a name taken by somebody else before the
+// directory was made, a directory gone after it was made).
 struct WorkDirectoryCalls
 {
-    DWORD (WINAPI* pGetTempPathA)(DWORD, LPSTR);
+    DWORD (WINAPI* pGetTempPathW)(DWORD, LPWSTR);
     UINT (WINAPI* pGetTempFileNameA)(LPCSTR, LPCSTR, UINT, LPSTR);
     bool (*pFolderExists)(const char*);
 };
 const WorkDirectoryCalls& SystemWorkDirectoryCalls();
 
-// The temporary folder of the run into folder (MAX_PATH bytes): GetTempPathA's, or "C:" when
-// that fails or would not fit.
+// The temporary folder of the run into folder (MAX_PATH bytes): GetTempPathW's, as the ANSI code
+// page names it exactly or else in its short form; "C:\" when the call fails, the folder would
+// not fit, or the code page cannot name it either way.
 void GetTemporaryFolder(char* folder, const WorkDirectoryCalls& calls = SystemWorkDirectoryCalls());
 
 class CWorkDirectory
@@ -27,22 +29,27 @@ public:
     CWorkDirectory(const CWorkDirectory&) = delete;
     CWorkDirectory& operator=(const CWorkDirectory&) = delete;
 
-    // Names the directory in tempFolder ("exp*.tmp" by GetTempFileNameA, else "exp.tmp"),
-    // creates it, makes it secure and holds it open. False when there is no work directory:
-    // the folder leaves no room for the files the run writes there, or the directory cannot be
-    // made, made secure while elevated, held, or is a reparse point; nothing is left behind.
+    // Names the directory in tempFolder ("exp*.tmp" by GetTempFileNameA, else "exp.tmp"), and
+    // makes it, secure, and holds it open in one step; from then on its path is the final one
+    // that Windows reports for the held directory. False when there is no work directory: the
+    // folder leaves no room for the files the run writes there, the name is taken, the
+    // directory cannot be made (or made secure while elevated), or it does not lie on a local
+    // fixed drive; nothing of the run's is left behind.
     bool Create(const char* tempFolder);
     // True when the path names a directory; the path then ends with a backslash.
     bool Check();
-    // Lets go of the directory and deletes it with everything in it; nothing when there is none.
+    // Deletes everything in the directory and then the held directory itself, and only then lets
+    // go of it; nothing when there is none.
     void Remove();
     const char* GetPath() const { return m_szPath; }
 
 private:
-    bool Hold();
+    bool TakeFinalPath();
+    bool DeleteHeld();
 
     const WorkDirectoryCalls& m_Calls;
     char m_szPath[MAX_PATH];
+    wchar_t m_szFinalPath[MAX_PATH];
     CKernelHandle m_hHold;
     bool m_bCreated;
 };

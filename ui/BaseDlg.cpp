@@ -58,7 +58,7 @@ HWND CBaseDlg::Create(HWND parent, LPARAM param)
     m_hWndParent = parent;
     m_hWndOwner = parent;
     m_lParam = param;
-    return CreateDialogParamA(m_hInstance, MAKEINTRESOURCEA(LOWORD(m_nTemplateId)), parent,
+    return CreateDialogParamW(m_hInstance, MAKEINTRESOURCEW(LOWORD(m_nTemplateId)), parent,
                               StaticDialogProc, reinterpret_cast<LPARAM>(this));
 }
 
@@ -68,7 +68,7 @@ INT_PTR CBaseDlg::DoModal(HWND parent, LPARAM param)
     m_hWndParent = parent;
     m_hWndOwner = parent;
     m_bModal = true;
-    return DialogBoxParamA(m_hInstance, MAKEINTRESOURCEA(LOWORD(m_nTemplateId)), parent,
+    return DialogBoxParamW(m_hInstance, MAKEINTRESOURCEW(LOWORD(m_nTemplateId)), parent,
                            StaticDialogProc, reinterpret_cast<LPARAM>(this));
 }
 
@@ -176,6 +176,12 @@ INT_PTR CBaseDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam)
 
     case WM_TIMER:
         OnTimer(wParam);
+        return TRUE;
+
+    case WM_NOTIFYFORMAT:
+        // The tips of the dialog are ANSI texts: a tooltip asks for them in the code page, as it
+        // would of an ANSI window, though the dialog itself is a Unicode one.
+        SetWindowLongPtrA(*m_phWnd, DWLP_MSGRESULT, NFR_ANSI);
         return TRUE;
 
     case WM_HSCROLL:

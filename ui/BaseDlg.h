@@ -1,6 +1,7 @@
 // CBaseWnd binds an object to one window; CBaseDlg runs a dialog template of the module as a
 // modal or modeless dialog, routes its messages to the object's handlers, and offers a
-// tooltip control for its items.
+// tooltip control for its items. The dialogs are Unicode windows: the texts of the templates
+// reach the screen as they are, whatever the ANSI code page.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>

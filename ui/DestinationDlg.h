@@ -19,4 +19,7 @@ public:
     // The initial folder; after IDOK the accepted path exactly as the user left it.
     CText m_Path;
     HWND m_hEdit;
+
+private:
+    bool GetTypedFolder(char* text);
 };

@@ -1,4 +1,5 @@
 #include "ui/Folder.h"
+#include "base/AnsiPath.h"
 #include "base/CodePage.h"
 #include "base/ScopedHandle.h"
 #include "base/Text.h"
@@ -154,15 +155,17 @@ int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM /*lParam*/, LPARAM
     return 0;
 }
 
-bool BrowseForFolder(HWND owner, const char* title, const char* initial, char* out, UINT flags)
+BrowseResult BrowseForFolder(HWND owner, const wchar_t* title, const char* initial, char* out,
+                             UINT flags)
 {
+    out[0] = '\0';
     CInterface<IMalloc> allocator;
     if (FAILED(SHGetMalloc(allocator.Receive())) || !allocator.IsSet())
-        return false;
+        return BrowseNotShown;
 
-    char displayName[MAX_PATH];
-    displayName[0] = '\0';
-    BROWSEINFOA info;
+    wchar_t displayName[MAX_PATH];
+    displayName[0] = L'\0';
+    BROWSEINFOW info;
     ZeroMemory(&info, sizeof(info));
     info.hwndOwner = owner;
     info.pidlRoot = NULL;
@@ -173,13 +176,14 @@ bool BrowseForFolder(HWND owner, const char* title, const char* initial, char* o
     info.lParam = reinterpret_cast<LPARAM>(initial);
     info.iImage = 0;
 
-    LPITEMIDLIST list = SHBrowseForFolderA(&info);
-    out[0] = '\0';
+    BrowseResult result = BrowseDone;
+    LPITEMIDLIST list = SHBrowseForFolderW(&info);
     if (list)
     {
-        if (!SHGetPathFromIDListA(list, out))
-            out[0] = '\0';
+        wchar_t chosen[MAX_PATH];
+        if (SHGetPathFromIDListW(list, chosen) && !ToAnsiExact(chosen, out, MAX_PATH))
+            result = BrowseUnnamable;
         allocator.Get()->Free(list);
     }
-    return true;
+    return result;
 }

@@ -25,9 +25,17 @@ bool CreateFolderPath(const char* path, bool parentOnly);
 // The volume of path offers the user at least kDestinationMinFreeBytes; false also when the
 // free space cannot be read.
 bool HasSetupRoom(const char* path);
-// The shell's folder browser, opened on initial; out (at least MAX_PATH bytes) receives the
-// chosen folder, or the empty text when the user cancelled. False when the shell's allocator is
-// not available, and nothing was shown.
-bool BrowseForFolder(HWND owner, const char* title, const char* initial, char* out, UINT flags);
+// What came of the folder browser.
+enum BrowseResult
+{
+    BrowseNotShown,    // the shell's allocator is not available
+    BrowseDone,        // out holds the chosen folder, or the empty text when the user cancelled
+    BrowseUnnamable,   // the chosen folder has a name that the ANSI code page lacks
+};
+// The shell's folder browser, titled in UTF-16 and opened on initial; out (at least MAX_PATH
+// bytes) receives the chosen folder as the ANSI code page names it exactly, never with "?" in
+// place of a character it lacks: such a folder leaves out empty.
+BrowseResult BrowseForFolder(HWND owner, const wchar_t* title, const char* initial, char* out,
+                             UINT flags);
 // Preselects the folder given as data when the browser opens.
 int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM lParam, LPARAM data);

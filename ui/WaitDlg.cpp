@@ -1,4 +1,5 @@
 #include "ui/WaitDlg.h"
+#include "base/Log.h"
 #include "resources/resource.h"
 
 CWaitDlgWindow::CWaitDlgWindow()
@@ -42,7 +43,17 @@ HRESULT CWaitDlg::OnInit()
 {
     // Modeless and without owner: the thread owns it and serves it in its message loop. The
     // thread runs even when the window cannot be made; the setup then goes on without it.
-    m_Dialog.Create(NULL, 0);
+    if (m_Dialog.Create(NULL, 0))
+        LogEvent("wait dialog: window made");
+    else
+        LogFailure("CreateDialogParamW", GetLastError(), "wait dialog: no window; the setup goes on "
+                   "without it");
+    return S_OK;
+}
+
+HRESULT CWaitDlg::OnExit()
+{
+    LogEvent("wait dialog: thread ends");
     return S_OK;
 }
 

@@ -21,6 +21,7 @@ public:
     ~CWaitDlg() override;
 
     HRESULT OnInit() override;
+    HRESULT OnExit() override;
     void OnCloseRequest() override;
 
     // The dialog's window for ShowWindow and IsWindowVisible from other threads; null when the

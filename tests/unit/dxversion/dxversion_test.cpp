@@ -29,7 +29,10 @@ bool WriteComponent(const std::string& path, const char* version)
     if (!version || (s_Product.empty() && !ReadFileBytes(ProductPath(), &s_Product)))
         return WriteFileBytes(path, "MZ not really a library") && !version;
     std::string bytes = s_Product;
-    size_t fixed = bytes.find("\xBD\x04\xEF\xFE");   // the signature of VS_FIXEDFILEINFO
+    // The signature of VS_FIXEDFILEINFO behind the key of the version record (the code may hold
+    // the same four bytes).
+    const char key[] = "V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0_\0I\0N\0F\0O\0";
+    size_t fixed = bytes.find("\xBD\x04\xEF\xFE", bytes.find(std::string(key, sizeof(key) - 1)));
     if (fixed == std::string::npos || sscanf(version, "%u.%u.%u.%u", &a, &b, &c, &d) != 4)
         return false;
     const DWORD fileVersion[2] = {(a << 16) | b, (c << 16) | d};

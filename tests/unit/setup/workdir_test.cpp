@@ -5,6 +5,7 @@
 // Everything else of it is seen from outside in the end-to-end runs.
 #include <gtest/gtest.h>
 #include <aclapi.h>
+#include <sddl.h>
 #include <string.h>
 #include "common/TestSupport.h"
 #include "setup/WorkDirectory.h"
@@ -12,37 +13,74 @@
 
 namespace {
 
+std::wstring g_strTempPath;
 DWORD g_nTempPathResult;
-DWORD WINAPI FakeGetTempPath(DWORD size, LPSTR buffer)
+DWORD WINAPI FakeGetTempPath(DWORD size, LPWSTR buffer)
 {
-    lstrcpynA(buffer, "D:\\Temp\\", size);
-    return g_nTempPathResult;
+    lstrcpynW(buffer, g_strTempPath.c_str(), size);
+    return g_nTempPathResult ? g_nTempPathResult : lstrlenW(buffer);
 }
 UINT WINAPI NoTempFileName(LPCSTR, LPCSTR, UINT, LPSTR) { return 0; }
 bool NeverExists(const char*) { return false; }
-
-TEST(WorkDirectory, TemporaryFolderFallsBackToTheDriveRoot)
+// Names the directory as the system does, and then, as a user could before the run makes it,
+// puts a directory of their own with a program in it under that name.
+UINT WINAPI NameTakenByTheUser(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR name)
 {
+    UINT result = GetTempFileNameA(folder, prefix, unique, name);
+    DeleteFileA(name);
+    CreateDirectoryA(name, NULL);
+    WriteFileBytes(std::string(name) + "\\setup.exe", "planted");
+    return result;
+}
+
+std::wstring Wide(const std::string& ansi)
+{
+    wchar_t wide[MAX_PATH];
+    return MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, MAX_PATH) ? wide : L"";
+}
+
+// The folder that GetTempPathW names, as the run takes it: a failed call or one that does not
+// fit gives the drive root; a user name that the ANSI code page lacks (Hangul, in code page 932
+// and 1252 alike) gives the short form of the same folder, never a path with "?" in it; a
+// folder that has no short form either (here: one that does not exist) gives the drive root.
+TEST(WorkDirectory, TemporaryFolderAsTheCodePageNamesIt)
+{
+    const std::string base = MakeTempDir("tf");
+    const std::wstring user = Wide(base) + L"\uD55C\uAE00 Kim\\";
+    ASSERT_TRUE(CreateDirectoryW(user.c_str(), NULL));
     const WorkDirectoryCalls calls = {FakeGetTempPath, GetTempFileNameA, NULL};
-    const struct { DWORD result; const char* folder; } cases[] = {
-        {8, "D:\\Temp\\"}, {0, "C:\\"}, {MAX_PATH, "C:\\"}, {MAX_PATH + 40, "C:\\"}};
+    const struct { std::wstring path; DWORD result; const char* folder; } cases[] = {
+        {L"D:\\Temp\\", 0, "D:\\Temp\\"}, {L"D:\\Temp\\", MAX_PATH, "C:\\"},
+        {L"D:\\Temp\\", MAX_PATH + 40, "C:\\"}, {L"", 0, "C:\\"},
+        {L"D:\\\uD55C\uAE00\\", 0, "C:\\"}, {user, 0, NULL}};
     for (const auto& c : cases)
     {
+        g_strTempPath = c.path;
         g_nTempPathResult = c.result;
         char folder[MAX_PATH];
         GetTemporaryFolder(folder, calls);
-        EXPECT_STREQ(c.folder, folder) << "GetTempPathA gave " << c.result;
+        if (c.folder)
+        {
+            EXPECT_STREQ(c.folder, folder) << "GetTempPathW gave " << c.result;
+            continue;
+        }
+        wchar_t longForm[MAX_PATH] = L"";
+        GetLongPathNameW(Wide(folder).c_str(), longForm, MAX_PATH);
+        EXPECT_TRUE(strchr(folder, '?') == NULL && std::wstring(longForm) == user) << folder;
     }
+    RemoveTree(base);
 }
 
-// Without a temporary name the directory is exp.tmp; one left by an earlier run means no work
-// directory, and the leftover stays as it was. A directory gone after it was made is no work
-// directory either. Nothing of the run's own is left in the folder.
-TEST(WorkDirectory, FallbackNameAndGoneDirectory)
+// Without a temporary name the directory is exp.tmp; one left by an earlier run, or one that the
+// user made under the run's name before the run could, means no work directory, and what is
+// there stays as it was: the run never works in a directory it did not make. A directory gone
+// after it was made is no work directory either. Nothing of the run's own is left behind.
+TEST(WorkDirectory, NamesTakenAndGoneDirectory)
 {
     std::string temp = MakeTempDir("wd");
-    const WorkDirectoryCalls noName = {GetTempPathA, NoTempFileName, FolderExists};
-    const WorkDirectoryCalls gone = {GetTempPathA, GetTempFileNameA, NeverExists};
+    const WorkDirectoryCalls noName = {GetTempPathW, NoTempFileName, FolderExists};
+    const WorkDirectoryCalls gone = {GetTempPathW, GetTempFileNameA, NeverExists};
+    const WorkDirectoryCalls taken = {GetTempPathW, NameTakenByTheUser, FolderExists};
     {
         CWorkDirectory work(noName);
         ASSERT_TRUE(work.Create(temp.c_str()));
@@ -63,7 +101,43 @@ TEST(WorkDirectory, FallbackNameAndGoneDirectory)
     CWorkDirectory work(noName);
     EXPECT_FALSE(work.Create(temp.c_str()));
     EXPECT_TRUE(FileExists(temp + "exp.tmp\\left.txt"));
+    RemoveTree(temp + "exp.tmp");
+    CWorkDirectory swapped(taken);
+    EXPECT_FALSE(swapped.Create(temp.c_str()));
+    const std::vector<std::string> left = ListFolder(temp);
+    ASSERT_EQ(1u, left.size());
+    EXPECT_TRUE(FileExists(temp + left[0] + "\\setup.exe")) << "the user's directory was touched";
     RemoveTree(temp);
+}
+
+// From the hold on, the directory goes by the path that Windows reports for it: a temporary
+// folder given in its short form and in lower case is the long one in its true case. The removal
+// takes everything the installer may leave there (a read-only file, a tree of folders deeper
+// than MAX_PATH) and then the held directory.
+TEST(WorkDirectory, FinalPathAndRemoval)
+{
+    const std::string base = MakeTempDir("fp");
+    const std::string folder = base + "Temporary Files Of The User";
+    char given[MAX_PATH] = "";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL) && GetShortPathNameA(folder.c_str(), given, MAX_PATH));
+    ASSERT_NE(folder, given) << "no short form";
+    CharLowerA(given);
+    CWorkDirectory work;
+    ASSERT_TRUE(work.Create((given + std::string("\\")).c_str()));
+    ASSERT_TRUE(work.Check());
+    const std::string path = work.GetPath();
+    EXPECT_EQ(folder + "\\exp", path.substr(0, folder.size() + 4));
+
+    ASSERT_TRUE(WriteFileBytes(path + "kept.txt", "x") &&
+                SetFileAttributesA((path + "kept.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    std::wstring deep = L"\\\\?\\" + Wide(path);
+    while (deep.size() < 300)
+        ASSERT_TRUE(CreateDirectoryW((deep += L"level-of-a-deep-tree\\").c_str(), NULL));
+    HANDLE last = CreateFileW((deep + L"last.txt").c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_TRUE(last != INVALID_HANDLE_VALUE && CloseHandle(last));
+    work.Remove();
+    EXPECT_EQ(std::vector<std::string>(), ListFolder(folder + "\\"));
+    RemoveTree(base);
 }
 
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type)

@@ -8,11 +8,12 @@ if(PIVORA_BUILD_TESTS)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
-# pivora_add_unit_test(<name> SOURCES <files...> [LIBS <targets...>] [UI_RESOURCES] [TIMEOUT s])
+# pivora_add_unit_test(<name> SOURCES <files...> [LIBS <targets...>] [UI_RESOURCES] [TIMEOUT s]
+#                      [ARGS <arguments...>])
 # One GoogleTest program, one CTest entry, run under Wine through the cross-compiling emulator.
 # UI_RESOURCES links the product's string table, dialog templates and icon into the program.
 function(pivora_add_unit_test name)
-  cmake_parse_arguments(T "UI_RESOURCES" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "UI_RESOURCES" "TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
   if(T_UI_RESOURCES)
     list(APPEND T_SOURCES ${PROJECT_SOURCE_DIR}/resources/common.rc)
   endif()
@@ -21,7 +22,7 @@ function(pivora_add_unit_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests
                              ${PROJECT_SOURCE_DIR}/resources)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  add_test(NAME ${name} COMMAND ${name} --gtest_color=no
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no ${T_ARGS}
            WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

@@ -93,8 +93,8 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const wc
     if (!dxSetup.IsEmpty())
         LogEvent("DirectX setup: %s", dxSetup.GetText());
     if (options.m_RunningAsSetupMgr)
-        LogEvent("Abort deleted (no: there was none): %s",
-                 YesNo(CRegistryKey(HKEY_LOCAL_MACHINE, SETUPMGR_KEY).DeleteValue(VALUE_ABORT) != 0));
+        LogEvent("Abort %s", CRegistryKey(HKEY_LOCAL_MACHINE, SETUPMGR_KEY).DeleteValue(VALUE_ABORT)
+                                 ? "deleted" : "was not there");
 
     CRegistryKey key(HKEY_LOCAL_MACHINE, PIVORA_KEY);
     CText programsPath, path;

@@ -131,8 +131,8 @@ int RunWithMutex(const CSetupOptions& options)
     if (!workDir.Create(tempFolder))
         return EndRun("no work directory", -1);
 
-    LogEvent("RequireReboot deleted (no: there was none): %s",
-             YesNo(CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY_LOWER).DeleteValue(VALUE_REQUIREREBOOT)));
+    LogEvent("RequireReboot %s", CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY_LOWER)
+                                     .DeleteValue(VALUE_REQUIREREBOOT) ? "deleted" : "was not there");
     CoInitialize(NULL);   // stays initialised until the process ends
 
     // Loaded wide: the caption reaches the screen right on every ANSI code page.
@@ -143,8 +143,8 @@ int RunWithMutex(const CSetupOptions& options)
     const char* end = "work directory gone after it was made";
     if (workDir.Check())
     {
-        LogEvent("CANCELED deleted (no: there was none): %s",
-                 YesNo(CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY).DeleteValue(VALUE_CANCELED)));
+        LogEvent("CANCELED %s", CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY)
+                                    .DeleteValue(VALUE_CANCELED) ? "deleted" : "was not there");
 
         if (!RunInstallStage(workDir.GetPath(), options, caption, state))
         {

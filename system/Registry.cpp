@@ -1,4 +1,5 @@
 #include "system/Registry.h"
+#include "base/Log.h"
 #include "base/ScopedHandle.h"
 
 namespace {
@@ -54,10 +55,16 @@ int WriteValue(HKEY root, const char* subKey, const char* name, DWORD type, cons
                DWORD size)
 {
     CKeyHandle key;
-    if (RegCreateKeyExA(root, subKey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE | kRegistryView,
-                        NULL, key.Receive(), NULL) != ERROR_SUCCESS)
+    LONG error = RegCreateKeyExA(root, subKey, 0, NULL, REG_OPTION_NON_VOLATILE,
+                                 KEY_WRITE | kRegistryView, NULL, key.Receive(), NULL);
+    if (error != ERROR_SUCCESS)
+    {
+        LogFailure("RegCreateKeyExA", error, "registry: %s not written", name);
         return 0;
-    RegSetValueExA(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
+    }
+    error = RegSetValueExA(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
+    if (error != ERROR_SUCCESS)
+        LogFailure("RegSetValueExA", error, "registry: %s not written", name);
     return 1;
 }
 
@@ -84,11 +91,14 @@ CRegistryKey::CRegistryKey(HKEY root, const char* subKey)
 
 int CRegistryKey::DeleteValue(const char* name)
 {
+    // A key or value that is not there is nothing to delete; any other refusal is told.
     CKeyHandle key;
-    if (RegOpenKeyExA(m_Root, m_SubKey, 0, KEY_WRITE | kRegistryView, key.Receive()) !=
-        ERROR_SUCCESS)
-        return 0;
-    return RegDeleteValueA(key.Get(), name) == ERROR_SUCCESS;
+    LONG error = RegOpenKeyExA(m_Root, m_SubKey, 0, KEY_WRITE | kRegistryView, key.Receive());
+    if (error == ERROR_SUCCESS)
+        error = RegDeleteValueA(key.Get(), name);
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
+        LogFailure("RegDeleteValueA", error, "registry: %s not deleted", name);
+    return error == ERROR_SUCCESS;
 }
 
 CText& CRegistryKey::ReadString(CText& out, const char* name, const char* defaultText)

@@ -1,4 +1,5 @@
 #include "system/Restart.h"
+#include "base/Log.h"
 #include "base/ScopedHandle.h"
 
 OsKind ClassifyOs(bool queryOk, const OSVERSIONINFOA& info)
@@ -45,7 +46,8 @@ void RestartSystemWith(const RestartCalls& calls, OsKind kind)
             calls.pAdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, NULL, NULL);
         }
     }
-    calls.pExitWindowsEx(EWX_REBOOT, 0);
+    if (!calls.pExitWindowsEx(EWX_REBOOT, 0))
+        LogFailure("ExitWindowsEx", GetLastError(), "restart refused");
 }
 
 void RestartSystem()

@@ -10,11 +10,14 @@ packages=(cmake g++ make g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binut
           python3 python3-pefile util-linux locales)
 
 # Wine names files on the Linux side in the locale's character set: without ja_JP.UTF-8 a
-# Japanese file or folder name cannot be made at all.
+# Japanese file or folder name cannot be made at all; en_US.UTF-8 is the locale of the sessions
+# of code page 1252, whose tests use names beyond it.
 make_locale() {
-  locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' && return 0
-  echo "install-deps: generating the ja_JP.UTF-8 locale" >&2
-  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+  for name in ja_JP en_US; do
+    locale -a 2>/dev/null | grep -qix "$name.utf8" && continue
+    echo "install-deps: generating the $name.UTF-8 locale" >&2
+    localedef -i "$name" -f UTF-8 "$name.UTF-8"
+  done
 }
 
 missing=()

@@ -3,14 +3,20 @@
 # the build folder (ANSI code page 932), one Xvfb display and one wineserver for the whole run,
 # a small tmpfs mapped as drive T: for the low-space cases and a read-only one as R:. Everything started here is
 # stopped again when the command ends.
+# PIVORA_WINE_LOCALE=en_US.UTF-8 (or another locale) makes it a session of that locale's ANSI
+# code page (1252 for en_US) with a prefix of its own, wineprefix-en_US: the code page holds for
+# the whole session, and such a session may run inside another one.
 #   tools/with-wine.sh <build dir> <command...>
 set -u
 build=$(cd "$1" && pwd); shift
 
-export WINEPREFIX="$build/wineprefix"
+locale=${PIVORA_WINE_LOCALE:-ja_JP.UTF-8}
+suffix=""
+[ "$locale" = ja_JP.UTF-8 ] || suffix="-${locale%%.*}"
+export WINEPREFIX="$build/wineprefix$suffix"
 export WINEARCH=win64
 export WINEDEBUG=-all
-{ export LC_ALL=ja_JP.UTF-8; } 2>/dev/null   # Wine takes ANSI code page 932 from it
+{ export LC_ALL=$locale; } 2>/dev/null   # Wine takes the ANSI code page from it (932 for ja_JP)
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export PIVORA_BUILD_DIR="$build"
 
@@ -29,8 +35,8 @@ if grep -q '^CMAKE_TOOLCHAIN_FILE:[A-Z]*=.*x86_64' "$build/CMakeCache.txt" 2>/de
 fi
 
 xvfb_pid=""
-lowspace="$build/lowspace"
-readonly_dir="$build/readonly"
+lowspace="$build/lowspace$suffix"
+readonly_dir="$build/readonly$suffix"
 cleanup() {
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
@@ -62,6 +68,13 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1
+  # Outside the Japanese locale Wine draws the dialogs and message boxes in fonts without
+  # Japanese glyphs: they are replaced by the Japanese font installed with the tools.
+  if [ -n "$suffix" ]; then
+    for font in "MS Shell Dlg" "MS Shell Dlg 2" Tahoma "Microsoft Sans Serif"; do
+      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ /d IPAGothic /f >/dev/null 2>&1
+    done
+  fi
   wineserver -w
 fi
 

@@ -1,6 +1,7 @@
 #include "ui/Folder.h"
 #include "base/AnsiPath.h"
 #include "base/CodePage.h"
+#include "base/Log.h"
 #include "base/ScopedHandle.h"
 #include "base/Text.h"
 #include <shlobj.h>
@@ -135,7 +136,11 @@ bool CreateFolderPath(const char* path, bool parentOnly)
             return false;
         if (accumulated.GetLength() > 3 && !FolderExists(accumulated.GetText()) &&
             !CreateDirectoryA(accumulated.GetText(), NULL))
+        {
+            LogFailure("CreateDirectoryA", GetLastError(), "folder %s not made",
+                       accumulated.GetText());
             return false;
+        }
     }
     return true;
 }
@@ -144,7 +149,12 @@ bool HasSetupRoom(const char* path)
 {
     ULARGE_INTEGER available, total, free;
     if (!g_pGetDiskFreeSpaceEx || !g_pGetDiskFreeSpaceEx(path, &available, &total, &free))
+    {
+        LogFailure("GetDiskFreeSpaceExA", GetLastError(), "%s: free space unknown", path);
         return false;
+    }
+    LogEvent("%s: %I64u bytes free, %I64u needed", path, available.QuadPart,
+             kDestinationMinFreeBytes);
     return available.QuadPart >= kDestinationMinFreeBytes;
 }
 

@@ -47,13 +47,16 @@ void WriteCancelled()
 
 void ShowError(HWND owner, UINT id, const char* detail)
 {
-    char caption[128];
-    char format[256];
-    char text[MAX_PATH + 256];
-    LoadStringA(NULL, IDS_DEMO_CAPTION, caption, sizeof(caption));
-    LoadStringA(NULL, id, format, sizeof(format));
-    wnsprintfA(text, sizeof(text), format, detail ? detail : "");
-    MessageBoxA(owner, text, caption, MB_OK | MB_ICONERROR);
+    wchar_t caption[128];
+    wchar_t format[256];
+    wchar_t wideDetail[MAX_PATH];
+    wchar_t text[MAX_PATH + 256];
+    LoadStringW(NULL, IDS_DEMO_CAPTION, caption, sizeof(caption) / sizeof(caption[0]));
+    LoadStringW(NULL, id, format, sizeof(format) / sizeof(format[0]));
+    if (!MultiByteToWideChar(CP_ACP, 0, detail ? detail : "", -1, wideDetail, MAX_PATH))
+        wideDetail[0] = L'\0';
+    wnsprintfW(text, sizeof(text) / sizeof(text[0]), format, wideDetail);
+    MessageBoxW(owner, text, caption, MB_OK | MB_ICONERROR);
 }
 
 // Copies one sample file from this program's folder to the same relative path under the
@@ -111,11 +114,11 @@ INT_PTR CALLBACK DemoDialogProc(HWND dlg, UINT message, WPARAM wParam, LPARAM)
     {
     case WM_INITDIALOG:   // show where the files will go; Install is the default button
     {
-        char notSet[64];
+        wchar_t notSet[64];
         if (g_szDestination[0])
             SetDlgItemTextA(dlg, IDC_DEMO_DESTINATION, g_szDestination);
-        else if (LoadStringA(NULL, IDS_DEMO_NOT_SET, notSet, sizeof(notSet)) > 0)
-            SetDlgItemTextA(dlg, IDC_DEMO_DESTINATION, notSet);
+        else if (LoadStringW(NULL, IDS_DEMO_NOT_SET, notSet, sizeof(notSet) / sizeof(notSet[0])) > 0)
+            SetDlgItemTextW(dlg, IDC_DEMO_DESTINATION, notSet);
         SetForegroundWindow(dlg);
         return TRUE;
     }
@@ -133,6 +136,8 @@ INT_PTR CALLBACK DemoDialogProc(HWND dlg, UINT message, WPARAM wParam, LPARAM)
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
     ReadDestination(g_szDestination, sizeof(g_szDestination));
-    INT_PTR result = DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_DEMO_SETUP), NULL, DemoDialogProc, 0);
+    // A Unicode dialog: its Japanese texts read right whatever the ANSI code page; the files and
+    // the destination keep their ANSI names, as PivoraSetup.exe writes them.
+    INT_PTR result = DialogBoxParamW(hInstance, MAKEINTRESOURCEW(IDD_DEMO_SETUP), NULL, DemoDialogProc, 0);
     return result < 0 ? kExitFailed : static_cast<int>(result);
 }

@@ -19,14 +19,15 @@
 namespace
 {
 const char kKey[] = "Software\\Halvoro\\PIVORA";
-const char kWaitClass[] = "#32770";
+const wchar_t kWaitClass[] = L"#32770";
 const DWORD kPollMs = 50;
 
-char g_szWaitCaption[256];
+// Looked for and shown in UTF-16, as the titles read on every ANSI code page.
+wchar_t g_szWaitCaption[256];
 
 int WaitDialogVisible()
 {
-    HWND wait = FindWindowA(kWaitClass, g_szWaitCaption);
+    HWND wait = FindWindowW(kWaitClass, g_szWaitCaption);
     return wait && IsWindowVisible(wait) ? 1 : 0;
 }
 
@@ -62,15 +63,15 @@ void WriteCanceled()
 
 HWND ShowInstallerWindow(HINSTANCE instance)
 {
-    char title[256];
-    LoadStringA(instance, IDS_FAKE_SETUP_TITLE, title, sizeof(title));
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
+    wchar_t title[256];
+    LoadStringW(instance, IDS_FAKE_SETUP_TITLE, title, sizeof(title) / sizeof(title[0]));
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = DefWindowProcW;
     wc.hInstance = instance;
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = "PivoraFakeSetup";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW, 200, 200, 360,
+    wc.lpszClassName = L"PivoraFakeSetup";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW, 200, 200, 360,
                                   240, NULL, NULL, instance, NULL);
     // Shown without taking the activation: only the bootstrapper's pull to the front makes it
     // the foreground window, so the log tells whether that pull happened.
@@ -86,10 +87,10 @@ void Run(HWND window, DWORD ms, bool* wasForeground, int* waitVisible)
     for (;;)
     {
         MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
         {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
         if (window && !*wasForeground && GetForegroundWindow() == window)
         {
@@ -114,7 +115,8 @@ void Run(HWND window, DWORD ms, bool* wasForeground, int* waitVisible)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     FakeLog("setup start %s", GetCommandLineA());
-    LoadStringA(instance, IDS_FAKE_WAIT_CAPTION, g_szWaitCaption, sizeof(g_szWaitCaption));
+    LoadStringW(instance, IDS_FAKE_WAIT_CAPTION, g_szWaitCaption,
+                sizeof(g_szWaitCaption) / sizeof(g_szWaitCaption[0]));
     int waitVisible = WaitDialogVisible();
     FakeLog("setup waitdlg visible=%d", waitVisible);
     LogProgramsPath();

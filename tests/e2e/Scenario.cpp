@@ -5,21 +5,26 @@
 const char kPivoraKey[] = "Software\\Halvoro\\PIVORA";
 const char kSetupMgrKey[] = "Software\\Halvoro\\SetupMgr";
 
-std::string Messages::Caption() { return Sjis(u8"Vantori セットアップ"); }
-std::string Messages::Restart()
-{ return Sjis(u8"セットアップを完了するために、システムを再起動する必要があります。\n今すぐ、再起動しますか？"); }
-std::string Messages::Failed()
-{ return Sjis(u8"セットアップ中に問題が発生しました。\nこのセットアップファイルは破損している可能性があります。"); }
-std::string Messages::OfferDirectX()
-{ return Sjis(u8"「Vantori」を使用するためにはDirectX 9.0c以上が必要です。\nここでセットアップを行いますか？"); }
-std::string Messages::NoSpace()
-{ return Sjis(u8"セットアップで使用する一時ファイルを作成するために必要な空き領域が不足しています。\nセットアップを中止しました。"); }
-std::string Messages::NoDirectX()
-{ return Sjis(u8"「Vantori」を使用するためにはDirectX 9.0c以上がインストールされている必要があります。"); }
-std::string Messages::Interrupted()
+const char* Messages::Utf8(int id)
 {
-    return Sjis(u8"セットアップは中断されました。\n\n「Vantori」をご使用いただくためには、再度セットアップを"
-                u8"実行し、セットアップを完了する必要があります。");
+    switch (id)
+    {
+    case 108: return u8"Vantori セットアップ";
+    case 110: return u8"セットアップを完了するために、システムを再起動する必要があります。\n今すぐ、再起動しますか？";
+    case 111: return u8"セットアップ中に問題が発生しました。\nこのセットアップファイルは破損している可能性があります。";
+    case 112: return u8"「Vantori」を使用するためにはDirectX 9.0c以上が必要です。\nここでセットアップを行いますか？";
+    case 113: return u8"セットアップで使用する一時ファイルを作成するために必要な空き領域が不足しています。\nセットアップを中止しました。";
+    case 116: return u8"「Vantori」を使用するためにはDirectX 9.0c以上がインストールされている必要があります。";
+    case 120: return u8"セットアップは中断されました。\n\n「Vantori」をご使用いただくためには、再度セットアップを"
+                     u8"実行し、セットアップを完了する必要があります。";
+    }
+    return "";
+}
+
+std::wstring WideFromUtf8(const char* utf8)
+{
+    wchar_t wide[1024];
+    return MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 1024) ? wide : L"";
 }
 
 void ScenarioTest::SetUp()
@@ -30,6 +35,7 @@ void ScenarioTest::SetUp()
     m_Temp = MakeTempDir("e2e");
     ASSERT_FALSE(m_Temp.empty());
     m_LogPath = m_Temp + "events.log";
+    m_RunLog = m_Temp + "run.log";
     m_Destination = m_Temp + "dest\\Halvoro\\Pivora";
 }
 
@@ -41,11 +47,11 @@ void ScenarioTest::TearDown()
     RemoveTree(m_Temp);
 }
 
-SetupRun ScenarioTest::Run(const std::string& arguments)
+SetupRun ScenarioTest::Run(const std::string& arguments, bool withLog)
 {
     SetupRun run;
     run.exe = ProgramDir() + "PivoraSetup_e2e.exe";
-    run.arguments = arguments;
+    run.arguments = withLog ? arguments + " /Log=" + m_RunLog : arguments;
     run.environment = {{"TEMP", m_Temp}, {"TMP", m_Temp}, {"PIVORA_FAKE_LOG", m_LogPath}};
     std::string destination = m_Destination;
     run.onDestination = [destination](HWND dialog) {
@@ -53,6 +59,15 @@ SetupRun ScenarioTest::Run(const std::string& arguments)
         return IDOK;
     };
     return run;
+}
+
+void ScenarioTest::ExpectLogEnd(const char* end, int exitCode) const
+{
+    const std::vector<std::string> events = RunLog();
+    EXPECT_EQ("end: " + std::string(end) + "; exit code " + std::to_string(exitCode),
+              events.empty() ? "<no log>" : events.back());
+    for (const std::string& event : events)
+        EXPECT_NE(0, event.compare(0, 10, "<bad line>")) << event;
 }
 
 std::vector<std::string> ScenarioTest::Log() const

@@ -11,17 +11,22 @@
 extern const char kPivoraKey[];
 extern const char kSetupMgrKey[];
 
-// The message texts of the run, as code page 932 bytes.
+// The message texts of the run, as code page 932 bytes; Utf8 gives one by its id (108 for the
+// caption) as the string table holds it.
 struct Messages
 {
-    static std::string Caption();
-    static std::string Restart();       // 110
-    static std::string Failed();        // 111
-    static std::string OfferDirectX();  // 112
-    static std::string NoSpace();       // 113
-    static std::string NoDirectX();     // 116
-    static std::string Interrupted();   // 120
+    static const char* Utf8(int id);
+    static std::string Caption() { return Sjis(Utf8(108)); }
+    static std::string Restart() { return Sjis(Utf8(110)); }
+    static std::string Failed() { return Sjis(Utf8(111)); }
+    static std::string OfferDirectX() { return Sjis(Utf8(112)); }
+    static std::string NoSpace() { return Sjis(Utf8(113)); }
+    static std::string NoDirectX() { return Sjis(Utf8(116)); }
+    static std::string Interrupted() { return Sjis(Utf8(120)); }
 };
+
+// A UTF-8 text in UTF-16.
+std::wstring WideFromUtf8(const char* utf8);
 
 class ScenarioTest : public ::testing::Test
 {
@@ -31,8 +36,12 @@ protected:
 
     // A run of the product linked with the test doubles (or the given program), with the temp
     // folder and the doubles' log of this scenario, answering the destination dialog with the
-    // scenario's destination folder.
-    SetupRun Run(const std::string& arguments = "");
+    // scenario's destination folder; with its log in m_RunLog unless withLog is false.
+    SetupRun Run(const std::string& arguments = "", bool withLog = true);
+    // The events of the last run in m_RunLog.
+    std::vector<std::string> RunLog() const { return ReadLogEvents(m_RunLog); }
+    // The run's log ends by naming this end and the exit code.
+    void ExpectLogEnd(const char* end, int exitCode) const;
     // The lines the doubles logged, in order.
     std::vector<std::string> Log() const;
     // Log line i, or "<none>" when there is no such line.
@@ -43,7 +52,8 @@ protected:
     static std::vector<std::string> Texts(const RunResult& result);
 
     std::string m_Temp;         // the run's temporary folder
-    std::string m_LogPath;
+    std::string m_LogPath;      // the test doubles' events
+    std::string m_RunLog;       // the run's own log
     std::string m_Destination;  // typed into the destination dialog (no trailing backslash)
 };
 

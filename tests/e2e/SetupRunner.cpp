@@ -1,30 +1,44 @@
 #include "e2e/SetupRunner.h"
 #include <set>
+#include <stdio.h>
 #include "driver/DialogDriver.h"
 #include "common/TestSupport.h"
 
 namespace {
 
-std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::string>>& changes)
+std::wstring Widen(const std::string& text)
 {
-    std::vector<std::string> entries;
-    char* block = GetEnvironmentStringsA();
-    for (const char* p = block; *p; p += lstrlenA(p) + 1)
+    std::vector<wchar_t> wide(text.size() + 1);
+    int count = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), (int)wide.size());
+    return std::wstring(wide.data(), count > 0 ? count - 1 : 0);
+}
+
+// The environment of this process with the changes, as a UTF-16 block.
+std::wstring EnvironmentBlock(const SetupRun& run)
+{
+    std::vector<std::pair<std::wstring, std::wstring>> changes;
+    for (const auto& change : run.environment)
+        changes.push_back({Widen(change.first), Widen(change.second)});
+    for (const auto& change : run.wideEnvironment)
+        changes.push_back({Widen(change.first), change.second});
+    std::vector<std::wstring> entries;
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p; p += lstrlenW(p) + 1)
         entries.push_back(p);
-    FreeEnvironmentStringsA(block);
+    FreeEnvironmentStringsW(block);
     for (const auto& change : changes)
     {
-        std::string prefix = change.first + "=";
+        std::wstring prefix = change.first + L"=";
         for (auto it = entries.begin(); it != entries.end();)
-            it = lstrcmpiA(it->substr(0, prefix.size()).c_str(), prefix.c_str()) == 0
+            it = lstrcmpiW(it->substr(0, prefix.size()).c_str(), prefix.c_str()) == 0
                      ? entries.erase(it)
                      : it + 1;
         entries.push_back(prefix + change.second);
     }
-    std::string out;
+    std::wstring out;
     for (const auto& entry : entries)
-        out += entry + '\0';
-    return out + '\0';
+        out += entry + L'\0';
+    return out + L'\0';
 }
 
 } // namespace
@@ -34,27 +48,56 @@ std::string TestProductPath()
     return ProgramDir() + "PivoraSetup_e2e.exe";
 }
 
+std::vector<std::string> ReadLogEvents(const std::string& path, bool withThread)
+{
+    std::string data;
+    std::vector<std::string> events;
+    if (!ReadFileBytes(path, &data))
+        return events;
+    if (data.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        data.erase(0, 3);
+    for (size_t start = 0; start < data.size();)
+    {
+        size_t end = data.find("\r\n", start);
+        std::string line = data.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? data.size() : end + 2;
+        if (line.empty())
+        {
+            events.clear();   // a later run follows
+            continue;
+        }
+        // "yyyy-mm-dd hh:mm:ss.mmm [thread] event"
+        int y, mo, d, h, mi, sec, ms, thread, used = 0;
+        if (sscanf(line.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%3d [%d] %n", &y, &mo, &d, &h, &mi, &sec, &ms,
+                   &thread, &used) != 8 || used == 0 || line[10] != ' ' || line[23] != ' ')
+            events.push_back("<bad line> " + line);
+        else
+            events.push_back(line.substr(withThread ? 24 : used));
+    }
+    return events;
+}
+
 RunResult RunSetup(const SetupRun& run)
 {
     RunResult result;
-    std::string exe = run.exe.empty() ? TestProductPath() : run.exe;
-    std::string commandLine = "\"" + exe + "\"";
+    std::wstring exe = !run.wideExe.empty() ? run.wideExe
+                                            : Widen(run.exe.empty() ? TestProductPath() : run.exe);
+    std::wstring commandLine = L"\"" + exe + L"\"";
     if (!run.arguments.empty())
-        commandLine += " " + run.arguments;
-    std::string environment = EnvironmentBlock(run.environment);
+        commandLine += L" " + Widen(run.arguments);
+    std::wstring environment = EnvironmentBlock(run);
 
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    if (!CreateProcessA(exe.c_str(), line.data(), NULL, NULL, FALSE, 0, &environment[0], NULL,
-                        &si, &pi))
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    if (!CreateProcessW(exe.c_str(), line.data(), NULL, NULL, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                        &environment[0], NULL, &si, &pi))
         return result;
     result.started = true;
     CloseHandle(pi.hThread);
 
-    const std::string destinationTitle = Sjis(u8"セットアップ先の選択");
     std::set<HWND> handledDialogs;
     int shots = 0;
     auto shoot = [&](HWND hwnd) {
@@ -78,6 +121,8 @@ RunResult RunSetup(const SetupRun& run)
             SeenMessage seen;
             seen.text = GetMessageBoxText(box);
             seen.caption = GetWindowTextOf(box);
+            seen.wideText = GetWindowTextWide(GetDlgItem(box, 0xFFFF));
+            seen.wideCaption = GetWindowTextWide(box);
             seen.buttons = GetButtonIds(box);
             seen.hasIcon = MessageBoxHasIcon(box);
             result.messages.push_back(seen);
@@ -88,7 +133,8 @@ RunResult RunSetup(const SetupRun& run)
             WaitForWindowGone(box, 10000);
             continue;
         }
-        HWND dialog = FindProcessWindow(pi.dwProcessId, destinationTitle.c_str());
+        // Found by its folder field, whatever the ANSI code page makes of its title.
+        HWND dialog = FindProcessDialog(pi.dwProcessId, 1005);
         if (dialog && !handledDialogs.count(dialog) && IsWindowEnabled(dialog))
         {
             handledDialogs.insert(dialog);
@@ -98,7 +144,7 @@ RunResult RunSetup(const SetupRun& run)
             PressButton(dialog, button);
         }
         if (run.onIdle)
-            run.onIdle();
+            run.onIdle(pi.dwProcessId);
     }
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
     CloseHandle(pi.hProcess);

@@ -12,6 +12,8 @@ struct SeenMessage
 {
     std::string text;
     std::string caption;
+    std::wstring wideText;      // the same as they stand, whatever the ANSI code page
+    std::wstring wideCaption;
     std::vector<int> buttons;
     bool hasIcon = false;
 };
@@ -19,8 +21,10 @@ struct SeenMessage
 struct SetupRun
 {
     std::string exe;                 // default: the program linked with the test doubles
+    std::wstring wideExe;            // instead of exe: a path the ANSI code page cannot name
     std::string arguments;           // the switches, e.g. "/Silent"
     std::vector<std::pair<std::string, std::string>> environment;   // added or replaced
+    std::vector<std::pair<std::string, std::wstring>> wideEnvironment;   // the same, in UTF-16
     DWORD timeoutMs = 60000;
 
     // Answer to each message box (a button id); default: the first button.
@@ -28,8 +32,9 @@ struct SetupRun
     // Called once for the destination dialog; returns the button to press (IDOK or IDCANCEL)
     // after it may have typed into the dialog. Default: IDOK with the proposal.
     std::function<int(HWND)> onDestination;
-    // Called while the run goes on, for windows of other processes (the inner installer).
-    std::function<void()> onIdle;
+    // Called while the run goes on, with the run's process id, for the windows that are neither
+    // a message box nor the destination dialog (the wait dialog, the inner installer's).
+    std::function<void(DWORD)> onIdle;
     // Screenshot names: when set, each message box and dialog is saved as <prefix>-<n>.png.
     std::string screenshotPrefix;
 };
@@ -47,6 +52,12 @@ RunResult RunSetup(const SetupRun& run);
 
 // The same program with the test doubles as its payload.
 std::string TestProductPath();
+
+// The events of the last run in a log that /Log wrote (the runs in one file are parted by a
+// blank line), each without its time (and without its thread, unless withThread: "[id] event"),
+// as UTF-8. Every line's time and thread are checked on the way: a line without them reads as
+// "<bad line> ...".
+std::vector<std::string> ReadLogEvents(const std::string& path, bool withThread = false);
 
 // The hand-off values in HKLM (32-bit view, as the program sees them).
 // Reads are false when the value is missing or of another type; ValueExists takes any type.

@@ -23,15 +23,20 @@ TEST(Frame, SecondStartEndsAtOnceWithoutAWord)
     std::string temp = MakeTempDir("second");
     SetupRun run;
     run.environment = TempAt(temp);
+    run.arguments = "/Log=" + temp + "run.log";
     run.timeoutMs = 20000;   // a message box would keep the run waiting until this passes
     RunResult result = RunSetup(run);
     CloseHandle(mutex);
+    const std::vector<std::string> events = ReadLogEvents(temp + "run.log");
+    ASSERT_LE(2u, events.size());
+    EXPECT_EQ("another copy of the setup runs: the mutex Mutex_PivoraSetup exists", events.end()[-2]);
+    EXPECT_EQ("end: second copy running; exit code -1", events.back());
 
     ASSERT_TRUE(result.started);
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(0xFFFFFFFFu, result.exitCode) << "exit code -1";
     EXPECT_TRUE(result.messages.empty());
-    EXPECT_TRUE(ListFolder(temp, "exp*").empty()) << "no work directory was made";
+    EXPECT_EQ(std::vector<std::string>{"run.log"}, ListFolder(temp)) << "no work directory was made";
     RemoveTree(temp);
 }
 
@@ -67,6 +72,7 @@ TEST(Frame, ShortTemporarySpaceShowsMessage113AlsoWhenSilent)
     if (!drive || !*drive)
         GTEST_SKIP() << "no small drive mapped";
     std::string temp = std::string(drive) + "\\";
+    const std::string log = MakeTempDir("lowspace") + "run.log";
     const std::string expected = Sjis(u8"セットアップで使用する一時ファイルを作成するために必要な空き領域が"
                                       u8"不足しています。\nセットアップを中止しました。");
 
@@ -75,7 +81,7 @@ TEST(Frame, ShortTemporarySpaceShowsMessage113AlsoWhenSilent)
         SCOPED_TRACE(arguments);
         SetupRun run;
         run.environment = TempAt(temp);
-        run.arguments = arguments;
+        run.arguments = arguments + std::string(" /Log=") + log;
         run.screenshotPrefix = *arguments ? "" : "message-113";
         RunResult result = RunSetup(run);
 
@@ -87,7 +93,14 @@ TEST(Frame, ShortTemporarySpaceShowsMessage113AlsoWhenSilent)
         EXPECT_EQ(std::vector<int>{IDOK}, result.messages[0].buttons);
         EXPECT_FALSE(result.messages[0].hasIcon);
         EXPECT_TRUE(ListFolder(temp, "exp*").empty());
+        const std::vector<std::string> events = ReadLogEvents(log);
+        ASSERT_LE(4u, events.size());
+        EXPECT_EQ(0, events.end()[-4].find("temporary folder " + temp + ": ")) << events.end()[-4];
+        EXPECT_EQ((std::vector<std::string>{"message 113 shown", "message 113 answered: OK",
+                                            "end: too little temporary space; exit code -1"}),
+                  std::vector<std::string>(events.end() - 3, events.end()));
     }
+    RemoveTree(log.substr(0, log.size() - 7));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // messages shown, the registry left behind, the work directory, the exit code and the order of
 // events.
 #include "e2e/Scenario.h"
+#include <algorithm>
 #include "driver/DialogDriver.h"
 
 namespace {
@@ -33,9 +34,15 @@ protected:
 // Answers No to every question.
 int AnswerNo(const SeenMessage& m) { return m.buttons.size() > 1 ? IDNO : IDOK; }
 
+// The temporary folder is given in its short form and in lower case: every step after the hold
+// works in the directory by its final path, the long one in its true case.
 TEST_F(Install, CompletedRunAsksForTheRestart)
 {
     SetupRun run = Run();
+    char given[MAX_PATH] = "";
+    ASSERT_TRUE(GetShortPathNameA(m_Temp.c_str(), given, MAX_PATH) && m_Temp != given);
+    CharLowerA(given);
+    run.environment[0].second = run.environment[1].second = given;
     run.onMessage = AnswerNo;
     run.screenshotPrefix = "e2e-completed";
     // While the destination dialog stands, the run holds its (still empty) work directory:
@@ -85,10 +92,39 @@ TEST_F(Install, CompletedRunAsksForTheRestart)
     EXPECT_GT(hidden, start) << "the wait dialog is hidden while the installer runs";
     EXPECT_GE(Find("setup foreground=1"), 0) << "the installer's window is brought forward";
     ASSERT_GT(wmfdist, Find("setup end"));
+    EXPECT_EQ(0, LogLine(wmfdist).find("wmfdist start \"" + m_Temp + "exp")) << "not the final path";
     EXPECT_NE(std::string::npos, LogLine(wmfdist).find("\\wmfdist.exe\" /Q"));
-    EXPECT_EQ('"', LogLine(wmfdist)[14]) << LogLine(wmfdist);
     EXPECT_EQ("wmfdist setup.exe present=0", LogLine(wmfdist + 1))
         << "setup.exe is deleted once the installer has ended";
+    EXPECT_EQ("wmfdist workdir rename=32", LogLine(wmfdist + 2)) << "held up to the last program";
+
+    // The run's log: every step in the order of the run, the wait dialog's lines from its own
+    // thread, and the end.
+    const Lines events = RunLog();
+    const std::string steps[] = {"PivoraSetup 1.0.0.0 started", "command line: ", "switches: ",
+        "log file: ", "Windows ", "temporary folder ", "work directory: ", "RequireReboot ", "CANCELED ", "DirectX: release 9.0c (0x00090003)", "ProgramsPath read: ",
+        "destination dialog: proposes ", "destination dialog: " + m_Destination + " confirmed",
+        "ProgramsPath written: \"" + DestinationWritten() + "\": yes", "wait dialog started: shown yes",
+        "payload 207: ", "archive entry \"readme.txt\" extracted: 256000 bytes", "starting ",
+        "started: process id ", "installer window found and brought to the front: yes",
+        "process ", "CANCELED read: 0", "payload 203: ", "starting ", "process ",
+        "wait dialog: thread ends", "work directory: " + m_Temp + "exp",
+        "message 110 shown", "message 110 answered: No", "end: completed; exit code 0"};
+    size_t at = 0;
+    for (const std::string& step : steps)
+    {
+        while (at < events.size() && events[at].compare(0, step.size(), step) != 0)
+            ++at;
+        ASSERT_LT(at, events.size()) << "missing or out of order: " << step;
+        ++at;
+    }
+    ExpectLogEnd("completed", 0);
+    const Lines threads = ReadLogEvents(m_RunLog, true);
+    std::string waitThread, mainThread = threads.back().substr(0, threads.back().find(']'));
+    for (const std::string& line : threads)
+        if (line.find("] wait dialog: window made") != std::string::npos)
+            waitThread = line.substr(0, line.find(']'));
+    EXPECT_TRUE(!waitThread.empty() && waitThread != mainThread) << waitThread << " " << mainThread;
 }
 
 // /Silent leaves out the closing message; /NoWaitDlg keeps the wait dialog hidden throughout.
@@ -102,6 +138,7 @@ TEST_F(Install, SilentRunWithoutWaitDialog)
     EXPECT_EQ(-1, Find("setup waitdlg visible=1"));
     EXPECT_GE(Find("wmfdist start"), 0);
     ExpectNoWorkDirectoryLeft();
+    ExpectLogEnd("completed", 0);
 }
 
 // A run stopped at the destination dialog or by the inner installer: message 120, and the stop
@@ -131,6 +168,8 @@ TEST_F(Install, InterruptedRuns)
             EXPECT_EQ(-1, Find("wmfdist start")) << "the redistributable is skipped";
             EXPECT_EQ(setupManager ? 1u : 7u, Abort());
             ExpectNoWorkDirectoryLeft();
+            ExpectLogEnd(installerCancels ? "installation cancelled by the installer"
+                                          : "destination dialog cancelled", 0);
             DeleteValue(kPivoraKey, "CANCELED");
             RemoveTree(m_LogPath);
         }
@@ -146,6 +185,10 @@ TEST_F(Install, SetupManagerModeNeverAsksForTheRestart)
     EXPECT_TRUE(result.messages.empty());
     EXPECT_EQ(0xFFFFFFFFu, Abort()) << "deleted before the destination, not written again";
     EXPECT_GE(Find("wmfdist start"), 0) << "a failing exit code still counts as run";
+    const Lines events = RunLog();
+    EXPECT_NE(events.end(), std::find_if(events.begin(), events.end(), [](const std::string& e) {
+        return e.find("ended with exit code 3 (0x00000003)") != std::string::npos; }));
+    ExpectLogEnd("completed", 0);
 }
 
 TEST_F(Install, SettledPathSkipsTheDestinationDialog)
@@ -157,6 +200,7 @@ TEST_F(Install, SettledPathSkipsTheDestinationDialog)
     EXPECT_FALSE(result.destinationShown);
     EXPECT_EQ("C:\\Settled\\", ProgramsPath());
     EXPECT_GE(Find("setup ProgramsPath=C:\\Settled\\"), 0);
+    ExpectLogEnd("completed", 0);
 }
 
 // The failure is reported, and the DirectX offer that is due still follows it.
@@ -174,6 +218,7 @@ TEST_F(Install, BrokenArchiveFailsWithMessage111)
     EXPECT_EQ(-1, Find("wmfdist start")) << "the redistributable is not run";
     EXPECT_EQ(DestinationWritten(), ProgramsPath());
     ExpectNoWorkDirectoryLeft();
+    ExpectLogEnd("setup failed", 0);
 }
 
 // Copies of the program with one byte of a stored payload changed, in its first, a middle and
@@ -186,10 +231,16 @@ TEST_F(Install, DamagedPayloadIsNotRun)
         const char* copy;
         bool setupRuns;
         bool wmfdistRuns;
-    } cases[] = {{"207-first", false, false}, {"207-middle", false, false},
-                 {"207-last", false, false},  {"203-first", true, false},
-                 {"203-middle", true, false}, {"203-last", true, false},
-                 {"209-removed", true, true}, {"209-short", false, false}};
+        const char* logged;   // the log's line of the failure
+    } cases[] = {{"207-first", false, false, "payload 207: damaged: CRC-32 "},
+                 {"207-middle", false, false, "payload 207: damaged: CRC-32 "},
+                 {"207-last", false, false, "payload 207: damaged: CRC-32 "},
+                 {"203-first", true, false, "payload 203: damaged: CRC-32 "},
+                 {"203-middle", true, false, "payload 203: damaged: CRC-32 "},
+                 {"203-last", true, false, "payload 203: damaged: CRC-32 "},
+                 {"209-removed", true, true, "payload 203: "},
+                 {"209-short", false, false,
+                  "payload 207: damaged: the checksums resource 209 is not 8 bytes long"}};
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.copy);
@@ -202,7 +253,11 @@ TEST_F(Install, DamagedPayloadIsNotRun)
         EXPECT_EQ(c.setupRuns, Find("setup end") >= 0) << "setup.exe ran to its end";
         EXPECT_EQ(c.wmfdistRuns, Find("wmfdist start") >= 0) << "wmfdist.exe ran";
         for (const std::string& name : ListFolder(m_Temp))
-            EXPECT_TRUE(name == "events.log" || name == "dest") << name << " is left behind";
+            EXPECT_TRUE(name == "events.log" || name == "run.log" || name == "dest") << name << " is left behind";
+        const Lines events = RunLog();
+        EXPECT_NE(events.end(), std::find_if(events.begin(), events.end(), [&](const std::string& e) {
+            return e.compare(0, strlen(c.logged), c.logged) == 0; })) << c.logged;
+        ExpectLogEnd(c.wmfdistRuns ? "completed" : "setup failed", 0);
         RemoveTree(m_LogPath);
     }
 }
@@ -233,6 +288,7 @@ TEST_F(Install, WorkDirectoryThatCannotBeMadeEndsTheRun)
         EXPECT_TRUE(result.messages.empty());
         EXPECT_FALSE(result.destinationShown);
         EXPECT_EQ(std::vector<std::string>(), ListFolder(temp));
+        ExpectLogEnd("no work directory", -1);
     }
 }
 
@@ -259,6 +315,7 @@ TEST_F(DirectX, TooOldWithoutDirectXSetupEndsWithMessage116)
     EXPECT_FALSE(result.destinationShown);
     EXPECT_EQ("<missing>", ProgramsPath()) << "nothing written yet";
     ExpectNoWorkDirectoryLeft();
+    ExpectLogEnd("DirectX too old and no DirectX setup at hand", -1);
 }
 
 TEST_F(DirectX, TooOldWithDirectXSetupBesideTheMedia)
@@ -302,11 +359,13 @@ TEST_F(DirectX, TooOldWithDirectXSetupBesideTheMedia)
             EXPECT_NE(std::string::npos, LogLine(dxsetup + 1).find(
                 "Vantori Setup\\Disk1\\Tools\\DirectX9.0c\\dxsetup.exe")) << "the planted program ran";
             EXPECT_EQ(0xFFFFFFFFu, Abort()) << "a completed run reports no stop";
+            ExpectLogEnd("completed", 0);
         }
         else
         {
             EXPECT_EQ(-1, dxsetup);
             EXPECT_EQ(1u, Abort()) << "No to the DirectX setup stops the run";
+            ExpectLogEnd("DirectX setup declined", 0);
         }
         RemoveTree(m_LogPath);
     }
@@ -327,6 +386,7 @@ TEST_F(Install, LaunchDX9OffersTheDirectXSetupWhenItIsThere)
         EXPECT_EQ(0u, result.exitCode);
         EXPECT_EQ((Lines{Messages::OfferDirectX(), Messages::Restart()}), Texts(result));
         EXPECT_NE(std::string::npos, LogLine(Find("dxsetup start")).find("Disk1\\Redist\\dx\\install.exe"));
+        ExpectLogEnd("completed", 0);
     }
     RemoveTree(m_LogPath);
     // Without a DirectX setup at hand nothing is offered, and DirectX 9 being there, nothing
@@ -337,6 +397,115 @@ TEST_F(Install, LaunchDX9OffersTheDirectXSetupWhenItIsThere)
     EXPECT_EQ(0u, result.exitCode);
     EXPECT_EQ(Lines{Messages::Restart()}, Texts(result));
     EXPECT_EQ(-1, Find("dxsetup start"));
+}
+
+// The log only when asked for, and never in the way: without the switch no file is left
+// anywhere; a log that cannot be written (a missing folder, a read-only drive) leaves the run as
+// it is; /Log alone makes a new file named by the time in the temporary folder; a quoted token
+// holds a path with a blank, and a second run appends to its file after a blank line.
+TEST_F(Install, LogOnlyWhenAskedAndNeverInTheWay)
+{
+    RunResult plain = RunSetup(Run("/Silent", false));
+    EXPECT_EQ(0u, plain.exitCode);
+    EXPECT_EQ((Lines{"dest", "events.log"}), ListFolder(m_Temp));
+    EXPECT_EQ(Lines{}, ListFolder(ProgramDir(), "*.log")) << "the current folder and the program's";
+    const char* readOnly = getenv("PIVORA_READONLY_DRIVE");
+    for (const std::string& path : {m_Temp + "missing\\run.log", readOnly ? readOnly + std::string("\\run.log") : ""})
+    {
+        if (path.empty())
+            continue;
+        SCOPED_TRACE(path);
+        RemoveTree(m_LogPath);
+        RunResult result = RunSetup(Run("/Silent /Log=" + path, false));
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_TRUE(result.messages.empty());
+        EXPECT_GE(Find("wmfdist start"), 0);
+        EXPECT_FALSE(FileExists(path));
+    }
+    EXPECT_EQ((Lines{"dest", "events.log"}), ListFolder(m_Temp));
+
+    RunSetup(Run("/Silent -LOG", false));
+    const Lines made = ListFolder(m_Temp, "PivoraSetup-*.log");
+    ASSERT_EQ(1u, made.size());
+    EXPECT_EQ(strlen("PivoraSetup-20261207-123456.log"), made[0].size()) << made[0];
+    EXPECT_EQ("end: completed; exit code 0", ReadLogEvents(m_Temp + made[0]).back());
+
+    const std::string spaced = m_Temp + "with blank\\run.log";
+    ASSERT_TRUE(CreateDirectoryA((m_Temp + "with blank").c_str(), NULL));
+    for (int i = 0; i < 2; ++i)
+        RunSetup(Run("/Silent \"/Log=" + spaced + "\"", false));
+    std::string data;
+    ASSERT_TRUE(ReadFileBytes(spaced, &data));
+    EXPECT_EQ(0u, data.find("\xEF\xBB\xBF")) << "UTF-8, marked as such";
+    EXPECT_EQ(std::string::npos, data.find("\xEF\xBB\xBF", 3));
+    const size_t parted = data.find("exit code 0\r\n\r\n");
+    EXPECT_TRUE(parted != std::string::npos && data.find("exit code 0\r\n", parted + 15) != std::string::npos)
+        << "the second run after a blank line";
+}
+
+// A failing step's line holds what failed and why: an archive entry that is refused names the
+// entry and the rule; an installer that cannot start names the error of CreateProcessA.
+TEST_F(Install, LogNamesWhatFailed)
+{
+    const struct { const char* exe; const char* expected; bool error; } cases[] = {
+        {"PivoraSetup_badentry.exe", "archive entry \"..\\setup.exe\" refused: a level ending in a dot or a blank", false},
+        {"PivoraSetup_badstart.exe", "setup.exe not started: CreateProcessA failed, error ", true}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.exe);
+        SetupRun run = Run("/Silent");
+        run.exe = ProgramDir() + c.exe;
+        RunResult result = RunSetup(run);
+        EXPECT_EQ(Lines{Messages::Failed()}, Texts(result));
+        const Lines events = RunLog();
+        auto failed = std::find_if(events.begin(), events.end(), [&](const std::string& e) {
+            return e.find(c.expected) != std::string::npos; });
+        ASSERT_NE(events.end(), failed);
+        // The error's number and the system's text for it after the colon.
+        EXPECT_TRUE(!c.error || failed->find("): ") + 4 < failed->size()) << *failed;
+        ExpectLogEnd("setup failed", 0);
+    }
+}
+
+// A user whose name the ANSI code page lacks, with the setup copied to their downloads: the
+// temporary folder and the program's own path are used in their short forms, never with "?"
+// in them, and the run goes through: the installers run, the DirectX setup beside the media is
+// found and offered, and nothing is left behind.
+TEST_F(DirectX, UserNameOutsideTheCodePage)
+{
+    const std::wstring user = WideFromUtf8(m_Temp.c_str()) + L"Bj\u00F6rn \uD55C\uAE00\\";
+    const std::wstring temp = user + L"Temp\\", disk = user + L"Downloads\\Disk1\\";
+    for (const std::wstring& folder : {user, temp, user + L"Downloads\\", disk, disk + L"Setup",
+                                       disk + L"Tools", disk + L"Tools\\DirectX9.0c"})
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+    ASSERT_TRUE(CopyFileW(WideFromUtf8(TestProductPath().c_str()).c_str(), (disk + L"Setup\\PivoraSetup.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(WideFromUtf8((ProgramDir() + "doubles\\fake_dxsetup.exe").c_str()).c_str(),
+                          (disk + L"Tools\\DirectX9.0c\\dxsetup.exe").c_str(), FALSE));
+    SetupRun run = Run("/Silent");
+    run.wideExe = disk + L"Setup\\PivoraSetup.exe";
+    run.environment.erase(run.environment.begin(), run.environment.begin() + 2);
+    run.wideEnvironment = {{"TEMP", temp}, {"TMP", temp}};
+    run.onMessage = [](const SeenMessage&) { return IDYES; };
+    RunResult result = RunSetup(run);
+    EXPECT_EQ(0u, result.exitCode);
+    ASSERT_EQ(1u, result.messages.size());
+    EXPECT_EQ(WideFromUtf8(Messages::Utf8(112)), result.messages[0].wideText);
+    EXPECT_GE(Find("setup end"), 0);
+    EXPECT_GE(Find("dxsetup start"), 0) << "the DirectX setup beside the media was not found";
+    // The command lines that the setup made for the programs it started.
+    for (const char* started : {"setup start", "wmfdist start", "dxsetup start"})
+        EXPECT_EQ(std::string::npos, LogLine(Find(started)).find('?')) << LogLine(Find(started));
+    const Lines events = RunLog();
+    EXPECT_NE(events.end(), std::find_if(events.begin(), events.end(), [](const std::string& e) {
+        return e.find("its short form") != std::string::npos; }));
+    ExpectLogEnd("completed", 0);
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((temp + L"*").c_str(), &found);
+    int entries = 0;
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found))
+        entries += found.cFileName[0] != L'.';
+    FindClose(find);
+    EXPECT_EQ(0, entries) << "left in the temporary folder";
 }
 
 } // namespace

@@ -10,6 +10,7 @@ struct FindContext
     bool needMessageBox;
     DWORD processId;
     HWND found;
+    int controlId;   // the window must have this control; 0: any
 };
 
 BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM param)
@@ -32,6 +33,8 @@ BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM param)
     if (ctx->title && GetWindowTextOf(hwnd) != ctx->title)
         return TRUE;
     if (ctx->needMessageBox && (!IsWindowVisible(hwnd) || !GetDlgItem(hwnd, 0xFFFF)))
+        return TRUE;
+    if (ctx->controlId && !GetDlgItem(hwnd, ctx->controlId))
         return TRUE;
     ctx->found = hwnd;
     return FALSE;
@@ -123,17 +126,22 @@ std::string EncodePng(int width, int height, const std::vector<BYTE>& rgb)
 
 HWND WaitForWindow(const char* title, const char* className, DWORD timeoutMs)
 {
-    return PollFor(FindContext{title, className, false, 0, NULL}, timeoutMs);
+    return PollFor(FindContext{title, className, false, 0, NULL, 0}, timeoutMs);
 }
 
 HWND WaitForMessageBox(DWORD timeoutMs, DWORD processId)
 {
-    return PollFor(FindContext{NULL, "#32770", true, processId, NULL}, timeoutMs);
+    return PollFor(FindContext{NULL, "#32770", true, processId, NULL, 0}, timeoutMs);
 }
 
 HWND FindProcessWindow(DWORD processId, const char* title)
 {
-    return PollFor(FindContext{title, NULL, false, processId, NULL}, 0);
+    return PollFor(FindContext{title, NULL, false, processId, NULL, 0}, 0);
+}
+
+HWND FindProcessDialog(DWORD processId, int controlId)
+{
+    return PollFor(FindContext{NULL, "#32770", false, processId, NULL, controlId}, 0);
 }
 
 bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs, bool untilHidden)
@@ -159,6 +167,31 @@ std::string GetWindowTextOf(HWND hwnd)
     SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
                         SMTO_ABORTIFHUNG, 5000, &copied);
     return std::string(text.data());
+}
+
+std::wstring GetWindowTextWide(HWND hwnd)
+{
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
+        return std::wstring();
+    std::vector<wchar_t> text(length + 2, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, 5000, &copied);
+    return std::wstring(text.data());
+}
+
+std::vector<std::wstring> GetChildTextsWide(HWND dlg)
+{
+    std::vector<std::wstring> texts;
+    for (HWND child = GetWindow(dlg, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    {
+        char cls[64];
+        GetClassNameA(child, cls, sizeof(cls));
+        if (lstrcmpiA(cls, "Edit") != 0 && IsWindowVisible(child))
+            texts.push_back(GetWindowTextWide(child));
+    }
+    return texts;
 }
 
 std::string GetControlText(HWND dlg, int id)

@@ -15,6 +15,9 @@ HWND WaitForWindow(const char* title, const char* className, DWORD timeoutMs);
 HWND WaitForMessageBox(DWORD timeoutMs, DWORD processId = 0);
 // The first visible top-level window of the process with this title (or any title when null).
 HWND FindProcessWindow(DWORD processId, const char* title);
+// The first visible dialog of the process that has the control; whatever its title, so that it is
+// found on every ANSI code page.
+HWND FindProcessDialog(DWORD processId, int controlId);
 
 // Waits until the window is gone (or no longer visible, when untilHidden), up to timeoutMs.
 bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs, bool untilHidden = false);
@@ -23,6 +26,10 @@ bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs, bool untilHidden = false);
 std::string GetWindowTextOf(HWND hwnd);
 std::string GetControlText(HWND dlg, int id);
 std::string GetMessageBoxText(HWND box);
+// The text in UTF-16, as it stands whatever the ANSI code page; and those of the visible child
+// windows but edit controls, in child order.
+std::wstring GetWindowTextWide(HWND hwnd);
+std::vector<std::wstring> GetChildTextsWide(HWND dlg);
 
 bool HasControl(HWND dlg, int id);
 // The ids of the dialog's push buttons, in child order.

@@ -3,8 +3,8 @@
 # resource 209 of the same type: the CRC-32 of each plain payload.
 #
 # Inputs (cache variables; empty means the demo built from demo/):
-#   PIVORA_INSTALLER_DIR  folder whose files, subfolders included, become the archive;
-#                         it must hold setup.exe at its top
+#   PIVORA_INSTALLER_DIR  folder whose files become the archive; it must hold setup.exe and
+#                         no file in a subfolder
 #   PIVORA_WMFDIST        the redistributable program
 # Outputs for the rest of the build:
 #   PIVORA_PAYLOADTOOL    path of the host payloadtool (built by the target payloadtool)
@@ -76,14 +76,18 @@ else()
        "${pivora_installer_dir}/*")
   set(pivora_installer_files "${pivora_installer_depends}")
   # The setup extracts into its work directory and makes no folders there: a file in a
-  # subfolder cannot be extracted, and the run would end with its "corrupt setup" message.
+  # subfolder cannot be extracted, and every run of such a setup would end with its "setup file
+  # may be damaged" message. No such setup is built (payloadtool pack refuses the folder too).
   file(GLOB_RECURSE pivora_nested RELATIVE "${pivora_installer_dir}" LIST_DIRECTORIES false
        "${pivora_installer_dir}/*/*")
   if(pivora_nested)
-    message(WARNING "PIVORA_INSTALLER_DIR has files in subfolders (${pivora_nested}). "
-                    "PivoraSetup.exe extracts into an empty work folder and creates no folders, "
-                    "so these files cannot be extracted there. Keep the installer's files at the "
-                    "top of the folder.")
+    list(LENGTH pivora_nested pivora_nested_count)
+    list(JOIN pivora_nested "\n  " pivora_nested_lines)
+    message(FATAL_ERROR "PIVORA_INSTALLER_DIR: ${pivora_installer_dir} has "
+            "${pivora_nested_count} file(s) in subfolders. PivoraSetup.exe extracts the installer "
+            "into its work folder and makes no folders there, so these files cannot be extracted "
+            "and every run would end with its \"setup file may be damaged\" message. Keep the "
+            "installer's files at the top of the folder:\n  ${pivora_nested_lines}")
   endif()
 endif()
 

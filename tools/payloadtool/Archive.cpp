@@ -19,8 +19,7 @@ const char kEntryMark[4] = { 'D', 'R', 'A', 'W' };
 struct PackEntry
 {
     fs::path source;
-    std::string name;        // code page 932, backslash separators
-    std::string shownName;   // UTF-8, for messages
+    std::string name;        // code page 932
     std::uint64_t size;
 };
 
@@ -152,9 +151,34 @@ std::string ShownName(const std::string& name)
     return shown;
 }
 
-// Walks one folder in name order, files and subfolders as they come, and appends its files.
-bool CollectFolder(const fs::path& folder, const std::string& prefix, const std::string& shownPrefix,
-                   std::vector<PackEntry>* entries, std::string* error)
+// Every file below folder, at any depth and links not followed, as a path relative to top with
+// '/' between its levels; empty folders give nothing.
+bool CollectNested(const fs::path& folder, const fs::path& top, std::vector<std::string>* nested,
+                   std::string* error)
+{
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    {
+        fs::file_status status = it->symlink_status(ec);
+        if (ec)
+            break;
+        if (!fs::is_directory(status))
+            nested->push_back(it->path().lexically_relative(top).generic_string());
+    }
+    if (ec)
+    {
+        *error = folder.string() + ": cannot read the folder: " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+// Takes the files at the top of folder in name order. The setup program extracts into one
+// folder and makes none below it, so files in subfolders are gathered in nested for the refusal
+// rather than packed.
+bool CollectFolder(const fs::path& folder, std::vector<PackEntry>* entries,
+                   std::vector<std::string>* nested, std::string* error)
 {
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
@@ -177,46 +201,49 @@ bool CollectFolder(const fs::path& folder, const std::string& prefix, const std:
     }
     std::sort(children.begin(), children.end());
 
-    // Windows compares names without regard to case: two such names would end in one file. At
-    // the top, a file named like the archive would be written over the archive being read.
+    // Windows compares names without regard to case: two such names would end in one file. A
+    // file named like the archive would be written over the archive being read.
     std::set<std::wstring> seen;
-    if (prefix.empty())
-        seen.insert(FileKey(kArchiveFileName));
+    seen.insert(FileKey(kArchiveFileName));
     for (const fs::path& child : children)
     {
-        std::string component = child.filename().string();
-        std::string shown = shownPrefix + component;
+        std::string shown = child.filename().string();
         fs::file_status status = fs::symlink_status(child, ec);
         if (ec)
         {
             *error = child.string() + ": " + ec.message();
             return false;
         }
-        if (!fs::is_regular_file(status) && !fs::is_directory(status))
+        if (fs::is_directory(status))
+        {
+            if (!CollectNested(child, folder, nested, error))
+                return false;
+            continue;
+        }
+        if (!fs::is_regular_file(status))
         {
             *error = child.string() + ": not a plain file or folder"
                      + (fs::is_symlink(status) ? std::string(" (a symbolic link)") : std::string());
             return false;
         }
-        std::string converted;
-        if (!Utf8ToCp932(component, &converted))
+        std::string name;
+        if (!Utf8ToCp932(shown, &name))
         {
             *error = "\"" + shown + "\": the name is not representable in code page 932";
             return false;
         }
-        std::string problem = LevelProblem(converted);
+        std::string problem = LevelProblem(name);
         if (!problem.empty())
         {
-            *error = "\"" + ShownName(prefix + converted) + "\": the name " + problem;
+            *error = "\"" + ShownName(name) + "\": the name " + problem;
             return false;
         }
-        if (!seen.insert(FileKey(converted)).second)
+        if (!seen.insert(FileKey(name)).second)
         {
-            *error = "\"" + shown + "\": another name in the same folder is the same file on Windows "
-                     "(it differs only in case, or is the archive's own name)";
+            *error = "\"" + shown + "\": another file at the top of the folder is the same file on "
+                     "Windows (it differs only in case, or is the archive's own name)";
             return false;
         }
-        std::string name = prefix + converted;
         if (name.size() > kMaxEntryName)
         {
             *error = "\"" + shown + "\": the name is " + std::to_string(name.size())
@@ -224,19 +251,13 @@ bool CollectFolder(const fs::path& folder, const std::string& prefix, const std:
                      + " fit";
             return false;
         }
-        if (fs::is_directory(status))
-        {
-            if (!CollectFolder(child, name + "\\", shown + "/", entries, error))
-                return false;
-            continue;
-        }
         std::uintmax_t size = fs::file_size(child, ec);
         if (ec)
         {
             *error = child.string() + ": " + ec.message();
             return false;
         }
-        entries->push_back(PackEntry{ child, name, shown, size });
+        entries->push_back(PackEntry{ child, name, size });
     }
     return true;
 }
@@ -302,8 +323,22 @@ bool PackFolder(const std::string& folder, const std::string& archivePath, std::
     }
 
     std::vector<PackEntry> entries;
-    if (!CollectFolder(folder, std::string(), std::string(), &entries, error))
+    std::vector<std::string> nested;
+    if (!CollectFolder(folder, &entries, &nested, error))
         return false;
+    if (!nested.empty())
+    {
+        std::sort(nested.begin(), nested.end());
+        *error = folder + ": " + std::to_string(nested.size())
+                 + (nested.size() == 1 ? " file lies in a subfolder" : " files lie in subfolders")
+                 + ". The setup program extracts the archive into its work folder"
+                   " and makes no folders there, so such a file cannot be extracted and the run"
+                   " would end with its \"setup file may be damaged\" message. Keep the"
+                   " installer's files at the top of the folder:";
+        for (const std::string& path : nested)
+            *error += "\n  " + path;
+        return false;
+    }
     bool hasSetup = std::any_of(entries.begin(), entries.end(), [](const PackEntry& entry) {
         return AsciiLower(entry.name) == "setup.exe";
     });

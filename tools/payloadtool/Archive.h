@@ -13,9 +13,10 @@ const std::size_t kEntryNameOffset = 20;
 const std::size_t kEntryNameField = 264;   // the name and its NUL
 const std::size_t kMaxEntryName = kEntryNameField - 1;
 
-// Packs every file under folder (subfolders included) into a new archive. Refuses a folder
-// without setup.exe at its top, anything but plain files and folders, names that the setup
-// program could not write on Windows, and names longer than 263 bytes in code page 932.
+// Packs the files at the top of folder into a new archive. Refuses a folder with files in
+// subfolders (naming them all: the setup program makes no folders), a folder without setup.exe,
+// anything but plain files and folders, names that the setup program could not write on
+// Windows, and names longer than 263 bytes in code page 932. Empty subfolders are left out.
 bool PackFolder(const std::string& folder, const std::string& archivePath, std::string* error);
 
 // Prints one line per entry (size, a tab, the name in UTF-8 with unprintable bytes as \xNN) and

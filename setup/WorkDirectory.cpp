@@ -274,25 +274,33 @@ bool CWorkDirectory::Create(const char* tempFolder)
     return true;
 }
 
-// From the hold on, the directory is named by the path that Windows reports for the held handle,
-// with every link and short name resolved: no level of it can be renamed while a directory below
-// it is open, so every later step reaches this directory, whatever a level of the temporary
-// folder's path that the user owns is changed to meanwhile.
-bool CWorkDirectory::TakeFinalPath()
+// The final path of the held directory, without the "\\?\" prefix, into path (MAX_PATH + 8
+// characters); false when there is none.
+bool GetHeldPath(HANDLE directory, wchar_t* path)
 {
     wchar_t final[MAX_PATH + 8];
     const DWORD size = sizeof(final) / sizeof(final[0]);
-    DWORD length = GetFinalPathNameByHandleW(m_hHold.Get(), final, size,
+    DWORD length = GetFinalPathNameByHandleW(directory, final, size,
                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0 || length >= size)
     {
         LogFailure("GetFinalPathNameByHandleW", length ? ERROR_INSUFFICIENT_BUFFER : GetLastError(),
-                   "work directory: %s has no final path", m_szPath);
+                   "work directory: no final path");
         return false;
     }
-    const wchar_t* path = final;
-    if (!wcsncmp(path, kLongPrefix, 4))
-        path += 4;
+    lstrcpyW(path, wcsncmp(final, kLongPrefix, 4) ? final : final + 4);
+    return true;
+}
+
+// From the hold on, the directory is named by the path that Windows reports for the held handle,
+// with every link and short name resolved, and every level of that path is held too: every later
+// step reaches this directory, whatever a level of the temporary folder's path that the user owns
+// was or is changed to.
+bool CWorkDirectory::TakeFinalPath()
+{
+    wchar_t path[MAX_PATH + 8];
+    if (!GetHeldPath(m_hHold.Get(), path))
+        return false;
     // A network share: neither its owner nor the hold means anything on the server.
     const wchar_t root[4] = {path[0], L':', L'\\', L'\0'};
     if (path[1] != L':' || path[2] != L'\\' || GetDriveTypeW(root) != DRIVE_FIXED)
@@ -307,10 +315,51 @@ bool CWorkDirectory::TakeFinalPath()
                  "page %u", m_szPath, GetACP());
         return false;
     }
+    if (!HoldLevels(path))
+        return false;
     if (lstrcmpA(ansi, m_szPath) != 0)
         LogEvent("work directory: %s is %s", m_szPath, ansi);
     lstrcpyA(m_szPath, ansi);
     lstrcpyW(m_szFinalPath, path);
+    return true;
+}
+
+// Holds every folder above the directory (the drive's root aside) open without delete sharing:
+// renaming or deleting a folder takes an open for delete, which the hold refuses, so no level of
+// the path can be moved, deleted or put back as a junction while the run lasts. A level moved
+// before it was held shows in the directory's final path, which is asked for once more: when it
+// changed meanwhile, what is held is not the way to the directory.
+bool CWorkDirectory::HoldLevels(const wchar_t* path)
+{
+    const int length = lstrlenW(path);
+    int count = 0;
+    for (int i = 3; i < length; ++i)
+    {
+        if (path[i] != L'\\')
+            continue;
+        wchar_t level[MAX_PATH + 8];
+        lstrcpynW(level, path, i + 1);
+        BY_HANDLE_FILE_INFORMATION info;
+        if (count < kMaxLevels)
+            m_hLevels[count].Reset(CreateFileW(level, FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                               NULL));
+        if (count == kMaxLevels || !m_hLevels[count].IsSet() ||
+            !GetFileInformationByHandle(m_hLevels[count].Get(), &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        {
+            LogFailure("CreateFileW", GetLastError(), "work directory: a folder above it cannot be held");
+            return false;
+        }
+        ++count;
+    }
+    wchar_t again[MAX_PATH + 8];
+    if (!GetHeldPath(m_hHold.Get(), again) || wcscmp(again, path) != 0)
+    {
+        LogEvent("work directory: its path changed while it was being held");
+        return false;
+    }
     return true;
 }
 
@@ -322,6 +371,8 @@ bool CWorkDirectory::DeleteHeld()
         LogFailure("SetFileInformationByHandle", GetLastError(), "work directory: %s stays",
                    m_szPath);
     m_hHold.Reset();
+    for (CKernelHandle& level : m_hLevels)
+        level.Reset();
     return deleted;
 }
 

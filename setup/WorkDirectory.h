@@ -44,13 +44,18 @@ public:
     const char* GetPath() const { return m_szPath; }
 
 private:
+    // A path of MAX_PATH characters has at most this many levels below its drive.
+    static const int kMaxLevels = MAX_PATH / 2;
+
     bool TakeFinalPath();
+    bool HoldLevels(const wchar_t* path);
     bool DeleteHeld();
 
     const WorkDirectoryCalls& m_Calls;
     char m_szPath[MAX_PATH];
     wchar_t m_szFinalPath[MAX_PATH];
     CKernelHandle m_hHold;
+    CKernelHandle m_hLevels[kMaxLevels];   // every folder above it, the drive's root aside
     bool m_bCreated;
 };
 

@@ -45,9 +45,10 @@ TEST_F(Install, CompletedRunAsksForTheRestart)
     run.environment[0].second = run.environment[1].second = given;
     run.onMessage = AnswerNo;
     run.screenshotPrefix = "e2e-completed";
-    // While the destination dialog stands, the run holds its (still empty) work directory:
-    // another process can neither rename nor delete it.
-    DWORD renameError = 0, deleteError = 0;
+    // While the destination dialog stands, the run holds its (still empty) work directory and
+    // every folder above it: another process can neither rename nor delete the one, nor rename
+    // the temporary folder.
+    DWORD renameError = 0, deleteError = 0, parentError = 0;
     const auto typeDestination = run.onDestination;
     run.onDestination = [&](HWND dialog) {
         const Lines found = ListFolder(m_Temp, "exp*");
@@ -60,11 +61,17 @@ TEST_F(Install, CompletedRunAsksForTheRestart)
             deleteError = GetLastError();
         else
             CreateDirectoryA(work.c_str(), NULL);
+        const std::string parent = m_Temp.substr(0, m_Temp.size() - 1);
+        if (!MoveFileA(parent.c_str(), (parent + ".moved").c_str()))
+            parentError = GetLastError();
+        else
+            MoveFileA((parent + ".moved").c_str(), parent.c_str());
         return typeDestination(dialog);
     };
     RunResult result = RunSetup(run);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), renameError);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), deleteError);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), parentError);
 
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(0u, result.exitCode);

@@ -129,6 +129,14 @@ TEST(DestinationDialog, ProposesRefusesBrowsesAndCancels)
     SetControlText(dlg, IDC_FOLDER_EDIT, (base + "afile\\x\\y").c_str());
     PostMessageA(GetDlgItem(dlg, IDC_FOLDER_EDIT), WM_KEYDOWN, VK_RETURN, 0x001C0001);
     ExpectRefusal(run, dlg, bad, dlg, true);
+    // A name that code page 932 lacks is refused too, never made under a look-alike name.
+    wchar_t typed[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, (base + "Bj").c_str(), -1, typed, MAX_PATH);
+    lstrcatW(typed, L"\u00F6rn");
+    SendMessageW(GetDlgItem(dlg, IDC_FOLDER_EDIT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed));
+    PressButton(dlg, IDOK);
+    ExpectRefusal(run, dlg, bad, dlg, true);
+    EXPECT_EQ(std::vector<std::string>({"afile", "pick"}), ListFolder(base));
     // The browser opens on the typed folder, gives it back when confirmed, changes nothing when cancelled.
     for (UINT button : {IDCANCEL, IDOK})
     {

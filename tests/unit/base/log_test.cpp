@@ -1,0 +1,79 @@
+// The run's log: what a line holds, and which files it refuses to write to.
+#include <gtest/gtest.h>
+#include "base/Log.h"
+#include "common/TestSupport.h"
+
+namespace {
+
+std::wstring Wide(const std::string& ansi)
+{
+    wchar_t wide[MAX_PATH];
+    return MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, MAX_PATH) ? wide : L"";
+}
+
+// Each line: the local time to the millisecond, the thread, the event in UTF-8 (converted from
+// the ANSI code page), a failure with the call, its error as a number and the system's text.
+// Nothing is written while no log is open, and the calls leave the last error as it was.
+TEST(Log, LinesInUtf8WithTimeThreadAndError)
+{
+    const std::string folder = MakeTempDir("log");
+    const std::string path = folder + "run.log";
+    LogEvent("before the log");
+    ASSERT_TRUE(OpenLog(Wide(path).c_str(), true));
+    EXPECT_FALSE(OpenLog(Wide(folder + "second.log").c_str(), false)) << "one log at a time";
+    SetLastError(ERROR_ACCESS_DENIED);
+    LogEvent("%s %I64u", Sjis(u8"表 folder").c_str(), 5ULL << 32);
+    LogFailure("CreateFileA", ERROR_FILE_NOT_FOUND, "payload %u", 207u);
+    LogWide("wide: ", L"Bj\u00F6rn");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    CloseLog();
+    LogEvent("after the log");
+
+    std::string data;
+    ASSERT_TRUE(ReadFileBytes(path, &data));
+    ASSERT_EQ(0u, data.find("\xEF\xBB\xBF")) << data;
+    char thread[16];
+    wsprintfA(thread, " [%lu] ", GetCurrentThreadId());
+    std::vector<std::string> events;
+    for (size_t start = 3, end; (end = data.find("\r\n", start)) != std::string::npos; start = end + 2)
+    {
+        const std::string line = data.substr(start, end - start);
+        EXPECT_TRUE(line.size() > 24 && line[4] == '-' && line[13] == ':' && line[19] == '.' &&
+                    line.compare(23, strlen(thread), thread) == 0) << line;
+        events.push_back(line.substr(23 + strlen(thread)));
+    }
+    ASSERT_EQ(3u, events.size()) << data;
+    EXPECT_EQ(u8"表 folder 21474836480", events[0]);
+    EXPECT_EQ(0u, events[1].find("payload 207: CreateFileA failed, error 2 (0x00000002): ")) << events[1];
+    EXPECT_LT(strlen("payload 207: CreateFileA failed, error 2 (0x00000002): "), events[1].size()) << "no text";
+    EXPECT_EQ(u8"wide: Björn", events[2]);
+    RemoveTree(folder);
+}
+
+// An elevated run must not be made to write into a file of somebody else's choosing: a second
+// name of another file (a hard link), a folder, a device, or, when the log must be new, a file
+// that is there already are all refused, and nothing is written to them.
+TEST(Log, RefusesWhatIsNoPlainFileOfItsOwn)
+{
+    const std::string folder = MakeTempDir("logref");
+    ASSERT_TRUE(WriteFileBytes(folder + "target.txt", "kept"));
+    ASSERT_TRUE(CreateHardLinkA((folder + "link.log").c_str(), (folder + "target.txt").c_str(), NULL)) << GetLastError();
+    for (const std::string& path : {folder + "link.log", folder.substr(0, folder.size() - 1), std::string("NUL")})
+    {
+        EXPECT_FALSE(OpenLog(Wide(path).c_str(), false)) << path;
+        CloseLog();
+    }
+    EXPECT_FALSE(OpenLog(Wide(folder + "target.txt").c_str(), true));
+    std::string data;
+    EXPECT_TRUE(ReadFileBytes(folder + "target.txt", &data) && data == "kept") << data;
+    // An earlier log of the same name, with one name again, is appended to after a blank line.
+    ASSERT_TRUE(DeleteFileA((folder + "link.log").c_str()));
+    ASSERT_TRUE(OpenLog(Wide(folder + "target.txt").c_str(), false));
+    LogEvent("next run");
+    CloseLog();
+    ASSERT_TRUE(ReadFileBytes(folder + "target.txt", &data));
+    EXPECT_EQ(0u, data.find("kept\r\n2")) << data;
+    RemoveTree(folder);
+}
+
+} // namespace

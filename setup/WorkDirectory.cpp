@@ -48,10 +48,10 @@ const ULONG FILE_OPEN_FOR_BACKUP_INTENT = 0x00004000;
 // their temporary folder, whatever its access list says). Held open without delete sharing, the
 // directory can be neither renamed nor deleted by anybody else until the run lets it go; the
 // handle has the right to delete it, so that the run removes it through the handle in the end.
-// It is opened as a reparse point would be, never through one. Elevated, only Administrators and SYSTEM get in, so that a
-// process of the same user that is not elevated cannot change what the run will start; a
-// descriptor that cannot be had means no work directory, never one with the default security.
-// Not elevated, the default security. The Windows error on failure.
+// Elevated, only Administrators and SYSTEM get in, so that a process of the same user that is
+// not elevated cannot change what the run will start; a descriptor that cannot be had means no
+// work directory, never one with the default security. Not elevated, the default security. The
+// Windows error on failure.
 DWORD CreateAndHoldDirectory(const char* path, CKernelHandle& hold)
 {
     NtCreateFileFn createFile = GetSystemFunction<NtCreateFileFn>("ntdll.dll", "NtCreateFile");
@@ -91,7 +91,9 @@ DWORD CreateAndHoldDirectory(const char* path, CKernelHandle& hold)
     return ERROR_SUCCESS;
 }
 
-// The listing of a directory read through its handle, one record after the other.
+// The listing of a directory read through its handle, one record after the other. A second open
+// of the held directory for listing would have to share the delete access that the hold keeps,
+// which not every system grants; the handle itself can always list.
 class CDirectoryListing
 {
 public:

@@ -97,8 +97,6 @@ RunResult RunSetup(const SetupRun& run)
             int button = run.onDestination ? run.onDestination(dialog) : IDOK;
             PressButton(dialog, button);
         }
-        if (run.onIdle)
-            run.onIdle();
     }
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
     CloseHandle(pi.hProcess);

@@ -28,8 +28,6 @@ struct SetupRun
     // Called once for the destination dialog; returns the button to press (IDOK or IDCANCEL)
     // after it may have typed into the dialog. Default: IDOK with the proposal.
     std::function<int(HWND)> onDestination;
-    // Called while the run goes on, for windows of other processes (the inner installer).
-    std::function<void()> onIdle;
     // Screenshot names: when set, each message box and dialog is saved as <prefix>-<n>.png.
     std::string screenshotPrefix;
 };

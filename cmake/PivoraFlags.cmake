@@ -9,10 +9,17 @@ set(CMAKE_CXX_EXTENSIONS OFF)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 
 add_compile_options(-Wall -Wextra -fno-exceptions)
-# Small images: nothing throws, so no unwinding tables; every function and datum in a section of
-# its own, and the linker drops the sections that nothing uses.
-add_compile_options(-fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections -fdata-sections)
+# Small images: every function and datum in a section of its own, and the linker drops the
+# sections that nothing uses.
+add_compile_options(-ffunction-sections -fdata-sections)
 add_link_options(-Wl,--gc-sections)
+# Unwind data: 64-bit Windows dispatches an exception through a frame, and walks past it in a
+# crash report, only by the function's entry in the exception directory (.pdata, .xdata), so the
+# 64-bit program keeps them for every function. 32-bit Windows finds its handlers in records on
+# the stack and needs no tables: nothing throws, so the 32-bit program carries none of its own.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_compile_options(-fno-asynchronous-unwind-tables -fno-unwind-tables)
+endif()
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601 _WIN32_IE=0x0600)
 add_link_options(-static -static-libgcc -static-libstdc++)
 # Hardened and reproducible: ASLR with relocations kept, DEP, no time stamp in the image, and no

@@ -1,4 +1,6 @@
 #include "common/TestSupport.h"
+#include <gtest/gtest.h>
+#include <process.h>
 #include <shellapi.h>
 #include <algorithm>
 #include <vector>
@@ -81,3 +83,27 @@ std::vector<std::string> ListFolder(const std::string& folder, const char* patte
     return names;
 }
 
+CWineSettings::CWineSettings(const std::string& program, const char* subkey,
+                             const std::vector<std::pair<const char*, const char*>>& values)
+    : m_strKey("Software\\Wine\\AppDefaults\\" + program)
+{
+    for (const auto& value : values)
+        RegSetKeyValueA(HKEY_CURRENT_USER, (m_strKey + subkey).c_str(), value.first, REG_SZ, value.second, lstrlenA(value.second) + 1);
+}
+
+int RunTestInCopy(const std::string& copyName, const char* subkey, const std::vector<std::pair<const char*, const char*>>& values)
+{
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string copy = ProgramDir() + copyName;
+    const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof(self));
+    if (!CopyFileA(self, copy.c_str(), FALSE))
+        return -1;
+    CWineSettings settings(copyName, subkey, values);
+    _putenv("PIVORA_TEST_COPY=1");
+    const int code = (int)_spawnl(_P_WAIT, copy.c_str(), copy.c_str(), filter.c_str(), NULL);
+    _putenv("PIVORA_TEST_COPY=");
+    DeleteFileA(copy.c_str());
+    return code;
+}

@@ -149,27 +149,8 @@ CXtSetupIni::~CXtSetupIni()
     DeleteFileA(WindowsFile("xtsetup.ini").c_str());
 }
 
-CDllOverrides::CDllOverrides(const char* programName,
-                             const std::vector<std::pair<const char*, const char*>>& overrides)
-    : m_Key(std::string("Software\\Wine\\AppDefaults\\") + programName)
-{
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, (m_Key + "\\DllOverrides").c_str(), 0, NULL, 0,
-                        KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS)
-        return;
-    for (const auto& dll : overrides)
-        RegSetValueExA(key, dll.first, 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.second),
-                       lstrlenA(dll.second) + 1);
-    RegCloseKey(key);
-}
-
-CDllOverrides::~CDllOverrides()
-{
-    RegDeleteTreeA(HKEY_CURRENT_USER, m_Key.c_str());
-}
-
 COldDirectX::COldDirectX(const char* programName)
-    : m_Overrides(programName, {{"dxdiagn", ""}, {"d3d9", "native"}}),
+    : m_Overrides(programName, "\\DllOverrides", {{"dxdiagn", ""}, {"d3d9", "native"}}),
       m_bMoved(MoveFileA(SystemFile("d3d9.dll").c_str(), SystemFile("d3d9.dll.e2e").c_str()) != 0)
 {
 }

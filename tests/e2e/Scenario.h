@@ -78,18 +78,6 @@ public:
     ~CXtSetupIni();
 };
 
-// Wine's DLL overrides for the programs of this name started while it lives. Wine takes a
-// child's overrides from the registry, not from the environment the parent hands it.
-class CDllOverrides
-{
-public:
-    CDllOverrides(const char* programName,
-                  const std::vector<std::pair<const char*, const char*>>& overrides);
-    ~CDllOverrides();
-private:
-    std::string m_Key;
-};
-
 // DirectX older than 9 for the programs of this name started while it lives: the diagnostics
 // provider is disabled and a native d3d9.dll asked for, which is moved out of the system folder
 // so that no version of it can be read.
@@ -100,6 +88,6 @@ public:
     ~COldDirectX();
     static void RestoreLeftOvers();   // after an earlier run that died half-way
 private:
-    CDllOverrides m_Overrides;
+    CWineSettings m_Overrides;
     bool m_bMoved;
 };

@@ -19,8 +19,8 @@ TEST_F(Hardening, PlantedDllsBesideTheProgramAreNotLoaded)
         ASSERT_TRUE(CopyFileA((planted + file).c_str(), (folder + file).c_str(), FALSE)) << file;
     const std::vector<std::pair<const char*, const char*>> preferNative = {
         {"version", "native,builtin"}, {"winmm", "native,builtin"}, {"dxdiagn", ""}};
-    CDllOverrides setupOverrides("PivoraSetup.exe", preferNative);
-    CDllOverrides controlOverrides("plant_control.exe", preferNative);
+    CWineSettings setupOverrides("PivoraSetup.exe", "\\DllOverrides", preferNative);
+    CWineSettings controlOverrides("plant_control.exe", "\\DllOverrides", preferNative);
     const std::string marker = m_Temp + "loaded-";
 
     // The naive program takes both planted DLLs: the planting itself works.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <objbase.h>
-#include <process.h>
 #include <stdio.h>
 #include <string>
 #include <vector>
@@ -39,29 +38,33 @@ bool WriteComponent(const std::string& path, const char* version)
     return memcpy(&bytes[fixed + 8], fileVersion, sizeof(fileVersion)), WriteFileBytes(path, bytes);
 }
 
-// In the parent: runs the calling test in a copy of this program, which Wine starts without the
-// diagnostics provider and with the DirectX DLLs native (Wine answers the version record of its
-// own DLL for any file named like one of them, wherever it lies), expects it to pass there and
-// answers true; the child's output joins ours. Wine gives every child its own WINEDLLOVERRIDES
-// from the Unix side, so the orders go through the per-program registry key. In the child: false.
-bool RanInChildWithoutProvider()
+// Moves the fixups of an image that LoadLibrary mapped away from its base by that distance,
+// where the loader left them: Windows relocates every image that it moves, Wine only DLLs and
+// the process's own executable. A fixup is a pointer of the flavour (HIGHLOW in a PE32 image,
+// DIR64 in a PE32+ one) into the image: where the image lies once moved, where it was linked to
+// lie before (the two never overlap here: this program lies at the executable's own base).
+// False for any other fixup.
+bool Relocate(BYTE* base, const IMAGE_NT_HEADERS* nt)
 {
-    if (getenv("PIVORA_DXVERSION_CHILD"))
-        return false;
-    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string copy = ProgramDir() + "unit_dxversion_child.exe", key = "Software\\Wine\\AppDefaults\\unit_dxversion_child.exe";
-    const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
-    char self[MAX_PATH];
-    GetModuleFileNameA(NULL, self, sizeof(self));
-    EXPECT_TRUE(CopyFileA(self, copy.c_str(), FALSE));
-    // dxdiagn disabled (""), the others native.
-    for (const char* dll : {"dxdiagn", "ddraw", "dinput", "d3d8", "d3d9", "dpnet", "dplayx"})
-        RegSetKeyValueA(HKEY_CURRENT_USER, (key + "\\DllOverrides").c_str(), dll, REG_SZ, dll[1] == 'x' ? "" : "native", dll[1] == 'x' ? 1 : 7);
-    _putenv("PIVORA_DXVERSION_CHILD=1");
-    EXPECT_EQ(0, _spawnl(_P_WAIT, copy.c_str(), copy.c_str(), filter.c_str(), NULL)) << copy << " " << filter;
-    _putenv("PIVORA_DXVERSION_CHILD=");
-    RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
-    DeleteFileA(copy.c_str());
+    const ULONG_PTR delta = reinterpret_cast<ULONG_PTR>(base) - nt->OptionalHeader.ImageBase, size = nt->OptionalHeader.SizeOfImage;
+    const IMAGE_DATA_DIRECTORY& relocs = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    for (DWORD at = 0; delta && at < relocs.Size;)
+    {
+        const auto* block = reinterpret_cast<const IMAGE_BASE_RELOCATION*>(base + relocs.VirtualAddress + at);
+        if (block->SizeOfBlock <= sizeof(*block))
+            return false;
+        at += block->SizeOfBlock;
+        for (auto* entry = reinterpret_cast<const WORD*>(block + 1); entry < reinterpret_cast<const WORD*>(base + relocs.VirtualAddress + at); ++entry)
+        {
+            ULONG_PTR* slot = reinterpret_cast<ULONG_PTR*>(base + block->VirtualAddress + (*entry & 0xFFF));
+            if (*entry >> 12 == IMAGE_REL_BASED_ABSOLUTE || *slot - reinterpret_cast<ULONG_PTR>(base) < size)
+                continue;   // padding of the block, or moved by the loader
+            if (*entry >> 12 != (sizeof(void*) == 4 ? IMAGE_REL_BASED_HIGHLOW : IMAGE_REL_BASED_DIR64) ||
+                *slot - nt->OptionalHeader.ImageBase >= size)
+                return false;
+            *slot += delta;
+        }
+    }
     return true;
 }
 
@@ -70,8 +73,6 @@ bool RanInChildWithoutProvider()
 bool BindImports(BYTE* base, const IMAGE_NT_HEADERS* nt)
 {
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    DWORD oldProtect = 0;
-    VirtualProtect(base, nt->OptionalHeader.SizeOfImage, PAGE_EXECUTE_READWRITE, &oldProtect);
     for (auto* desc = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
          imports.Size && desc->Name; ++desc)
     {
@@ -149,8 +150,15 @@ TEST(DxVersion, AsksTheDiagnosticsProvider)
 // stand-ins, then from the system directory, where Wine's d3d9.dll has a version record.
 TEST(DxVersionWithoutProvider, InfersReleaseFromComponentsAndExportsIt)
 {
-    if (RanInChildWithoutProvider())
+    // Run in a copy of this program that Wine starts without the provider and with the DirectX
+    // DLLs native (Wine answers the version record of its own DLL for any file named like one of
+    // them, wherever it lies).
+    if (!IsTestCopy())
+    {
+        EXPECT_EQ(0, RunTestInCopy("unit_dxversion_child.exe", "\\DllOverrides", {{"dxdiagn", ""}, {"ddraw", "native"},
+            {"dinput", "native"}, {"d3d8", "native"}, {"d3d9", "native"}, {"dpnet", "native"}, {"dplayx", "native"}}));
         return;
+    }
     // Files placed (a null version: a file without a version record), release found. Releases at
     // their components' versions, some just below; major 6 passes every plain comparison but is
     // neither DirectX 8 form. Any readable d3d9.dll means 9.0, whatever its version; an
@@ -186,8 +194,10 @@ TEST(DxVersionWithoutProvider, InfersReleaseFromComponentsAndExportsIt)
         EXPECT_TRUE(GetDXVersion(NULL, strcpy(text, "unset"), size) == S_OK && !strcmp(text, "unset")) << size << text;
 
     // The executable exports exactly one name, GetDXVersion, undecorated. A caller loads it as a
-    // library, at its own base (this program sits elsewhere), binds its imports and calls the
-    // export, with no start-up code of the executable having run.
+    // library wherever the loader places it, makes it ready to call into and calls the export,
+    // with no start-up code of the executable having run. This program is linked at the base of
+    // the executable (0x00400000, where every 32-bit executable is linked, 0x140000000 for a
+    // 64-bit one of this tool chain), so the executable lands elsewhere in either flavour.
     HMODULE module = LoadLibraryA(ProductPath().c_str());
     ASSERT_TRUE(module != NULL) << "error " << GetLastError();
     BYTE* base = reinterpret_cast<BYTE*>(module);
@@ -195,12 +205,14 @@ TEST(DxVersionWithoutProvider, InfersReleaseFromComponentsAndExportsIt)
     // PE32 in the 32-bit build, PE32+ in the 64-bit one: each reads with its own
     // IMAGE_NT_HEADERS and IMAGE_THUNK_DATA.
     EXPECT_EQ(sizeof(void*) == 4 ? IMAGE_NT_OPTIONAL_HDR32_MAGIC : IMAGE_NT_OPTIONAL_HDR64_MAGIC, nt->OptionalHeader.Magic);
-    ASSERT_EQ(reinterpret_cast<ULONG_PTR>(base), nt->OptionalHeader.ImageBase) << "not at its own base, where nothing needs moving";
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     const IMAGE_EXPORT_DIRECTORY* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
     ASSERT_NE(0u, dir.Size) << "no export table";
     EXPECT_EQ("1 1 GetDXVersion", std::to_string(exports->NumberOfNames) + " " + std::to_string(exports->NumberOfFunctions) +
               " " + reinterpret_cast<const char*>(base + reinterpret_cast<const DWORD*>(base + exports->AddressOfNames)[0]));
+    DWORD protect = 0;
+    ASSERT_TRUE(VirtualProtect(base, nt->OptionalHeader.SizeOfImage, PAGE_EXECUTE_READWRITE, &protect));
+    ASSERT_TRUE(Relocate(base, nt)) << "a fixup that is no address in the image";
     ASSERT_TRUE(BindImports(base, nt));
     auto getDxVersion = reinterpret_cast<PFN_GETDXVERSION>(reinterpret_cast<void*>(GetProcAddress(module, "GetDXVersion")));
     ASSERT_TRUE(getDxVersion && ULONG_PTR(reinterpret_cast<BYTE*>(getDxVersion) - base) < nt->OptionalHeader.SizeOfImage)

@@ -1,4 +1,5 @@
 #include "payload/Unpack.h"
+#include "base/Module.h"
 #include "common/TestSupport.h"
 #include "unit/payload/PayloadTestSupport.h"
 #include "resources/resource.h"
@@ -7,14 +8,6 @@
 
 namespace
 {
-std::string ResourceBytes(WORD id)
-{
-    HMODULE module = GetModuleHandleA(NULL);
-    HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(RT_PIVORA_PAYLOAD));
-    const char* bytes = info ? static_cast<const char*>(LockResource(LoadResource(module, info))) : NULL;
-    return bytes ? std::string(bytes, SizeofResource(module, info)) : std::string();
-}
-
 // The size of b and where it first differs from a: a readable failure for megabytes of data.
 std::pair<size_t, size_t> SizeAndFirstDifference(const std::string& a, const std::string& b)
 {
@@ -24,23 +17,33 @@ std::pair<size_t, size_t> SizeAndFirstDifference(const std::string& a, const std
 
 // The resources were scrambled by the payload tool at build time (its rule is checked on its own
 // in payloadtool_test.py); the sizes lie around the chunk limits of 100,000 and 1,000,000 bytes.
+// This program's own carry no checksums. Those of payload_checked.dll do: payloads of four chunks
+// and more, whose first chunk and fourth chunk on are summed on a thread of their own, of
+// 3,500,000 bytes in large chunks and of 450,000 in small ones. payload_damaged.dll gives each
+// the other's checksum, so that no file is left of either.
 TEST(UnpackResource, WritesThePlainBytesAroundTheChunkLimits)
 {
-    const std::string dir = MakeTempDir("pvu");
-    WORD id = IDR_TEST_100000;   // the ids follow the sizes
-    for (size_t size : {100000, 250000, 450000, 2999999, 3000000})
+    const std::string dir = MakeTempDir("pvu"), out = dir + "out.bin";
+    const HINSTANCE own = GetModuleInstance();
+    const struct { const char* module; WORD id; size_t size; bool good; } cases[] = {{NULL, IDR_TEST_100000, 100000, true},
+        {NULL, IDR_TEST_250000, 250000, true}, {NULL, IDR_TEST_450000, 450000, true}, {NULL, IDR_TEST_2999999, 2999999, true},
+        {NULL, IDR_TEST_3000000, 3000000, true}, {"payload_checked.dll", IDR_ARCHIVE, 3500000, true},
+        {"payload_checked.dll", IDR_WMFDIST, 450000, true}, {"payload_damaged.dll", IDR_ARCHIVE, 3500000, false},
+        {"payload_damaged.dll", IDR_WMFDIST, 450000, false}};
+    for (const auto& c : cases)
     {
-        SCOPED_TRACE("resource of " + std::to_string(size) + " bytes");
-        std::string plain, written, out = dir + "out_" + std::to_string(size) + ".bin";
-        const std::string stored = ResourceBytes(id);
-        ASSERT_TRUE(ReadFileBytes(DataDir() + "plain_" + std::to_string(size) + ".bin", &plain));
+        SCOPED_TRACE(std::string(c.module ? c.module : "own") + " resource " + std::to_string(c.id) + ", " + std::to_string(c.size) + " bytes");
+        std::string plain, written;
+        ASSERT_TRUE(ReadFileBytes(DataDir() + "plain_" + std::to_string(c.size) + ".bin", &plain));
         // Over a longer file, which must be replaced, not overwritten in part.
-        ASSERT_TRUE(WriteFileBytes(out, std::string(size + 5000, 'x')));
-        ASSERT_TRUE(UnpackResource(id, out.c_str()));
-        ASSERT_TRUE(ReadFileBytes(out, &written));
-        EXPECT_EQ(std::make_pair(size, size), SizeAndFirstDifference(plain, written));
-        // The resource's memory is unscrambled from, never in place.
-        EXPECT_EQ(std::make_pair(size, size), SizeAndFirstDifference(stored, ResourceBytes(id++)));
+        ASSERT_TRUE(WriteFileBytes(out, std::string(c.size + 5000, 'x')));
+        HMODULE module = c.module ? LoadLibraryA((ProgramDir() + c.module).c_str()) : NULL;
+        SetModuleInstance(module ? module : own);
+        EXPECT_EQ(c.good, UnpackResource(c.id, out.c_str()));
+        SetModuleInstance(own);
+        FreeLibrary(module);
+        EXPECT_EQ(c.good, ReadFileBytes(out, &written)) << "the file of a damaged payload is left";
+        EXPECT_EQ(std::make_pair(c.good ? c.size : 0, c.good ? c.size : 0), SizeAndFirstDifference(plain, written));
     }
     RemoveTree(dir);
 }

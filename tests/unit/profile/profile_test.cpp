@@ -67,7 +67,8 @@ TEST(ProfileDoc, ResolvesFolderTypes)
     ASSERT_TRUE(SetCurrentDirectoryA(current.c_str()));
     // Type 5 and unknown types use the name as given, found through the current directory; a
     // name with a drive, or a rooted one, is used as given whatever the type. The file lies
-    // only where it is expected.
+    // only where it is expected. The system folder's name is system32 in either flavour; for the
+    // 32-bit program on 64-bit Windows its files lie in SysWOW64, where its reads go as well.
     const struct { std::string given; std::vector<int> types; std::string file, resolved; } cases[] = {
         {name, {kProfileFolderModule}, ProgramDir() + name, ProgramDir() + name},
         {name, {kProfileFolderCurrent}, current + name, current + name},

@@ -1,13 +1,14 @@
 // The ends of the work directory that a real system rarely shows, through the calls the run
-// takes from the system: no temporary folder, no temporary name, a directory gone after it was
-// made; and the security of an elevated run's work directory, read back from the descriptor the
-// run creates it with (Wine keeps no access lists on its files, so the folder cannot tell).
-// Everything else of it is seen from outside in the end-to-end runs.
+// takes from the system: no temporary folder, no temporary name, a name taken before the run made it, a directory gone
+// after it was made; the final path and the removal; the longest temporary folder that leaves room; and who may enter an elevated run's work
+// directory, read back from the directory made. Everything else of it is seen from outside in
+// the end-to-end runs.
 #include <gtest/gtest.h>
 #include <aclapi.h>
 #include <sddl.h>
 #include <string.h>
 #include "common/TestSupport.h"
+#include "setup/Hardening.h"
 #include "setup/WorkDirectory.h"
 #include "ui/Folder.h"
 
@@ -40,7 +41,7 @@ std::wstring Wide(const std::string& ansi)
 }
 
 // The folder that GetTempPathW names, as the run takes it: a failed call or one that does not
-// fit gives the drive root; a user name that the ANSI code page lacks (Hangul, in code page 932
+// fit in MAX_PATH gives the drive root; a user name that the ANSI code page lacks (Hangul, in code page 932
 // and 1252 alike) gives the short form of the same folder, never a path with "?" in it; a
 // folder that has no short form either (here: one that does not exist) gives the drive root.
 TEST(WorkDirectory, TemporaryFolderAsTheCodePageNamesIt)
@@ -50,7 +51,7 @@ TEST(WorkDirectory, TemporaryFolderAsTheCodePageNamesIt)
     ASSERT_TRUE(CreateDirectoryW(user.c_str(), NULL));
     const WorkDirectoryCalls calls = {FakeGetTempPath, GetTempFileNameA, NULL};
     const struct { std::wstring path; DWORD result; const char* folder; } cases[] = {
-        {L"D:\\Temp\\", 0, "D:\\Temp\\"}, {L"D:\\Temp\\", MAX_PATH, "C:\\"},
+        {L"D:\\Temp\\", 0, "D:\\Temp\\"}, {L"D:\\Temp\\", MAX_PATH - 1, "D:\\Temp\\"}, {L"D:\\Temp\\", MAX_PATH, "C:\\"},
         {L"D:\\Temp\\", MAX_PATH + 40, "C:\\"}, {L"", 0, "C:\\"},
         {L"D:\\\uD55C\uAE00\\", 0, "C:\\"}, {user, 0, NULL}};
     for (const auto& c : cases)
@@ -69,6 +70,19 @@ TEST(WorkDirectory, TemporaryFolderAsTheCodePageNamesIt)
         EXPECT_TRUE(strchr(folder, '?') == NULL && std::wstring(longForm) == user) << folder;
     }
     RemoveTree(base);
+    // After the temporary folder, the work directory ("exp", four hex digits, ".tmp"), its
+    // backslash and the longest name written there ("PivoraSetup_IS.bin") must fit in MAX_PATH
+    // with the NUL: a folder of 229 characters, its backslash included, still gets its work
+    // directory; one of 230 does not.
+    const std::string root = MakeTempDir("wdl");
+    for (size_t length : {229, 230})
+    {
+        const std::string folder = root + std::string(length - root.size() - 1, 'f') + "\\";
+        CWorkDirectory work;
+        EXPECT_TRUE(CreateDirectoryA(folder.c_str(), NULL) && work.Create(folder.c_str()) == (length == 229))
+            << "temporary folder of " << folder.size() << " characters";
+    }
+    RemoveTree(root);
 }
 
 // Without a temporary name the directory is exp.tmp; one left by an earlier run, or one that the
@@ -140,43 +154,45 @@ TEST(WorkDirectory, FinalPathAndRemoval)
     RemoveTree(base);
 }
 
-bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type)
-{
-    BYTE buffer[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof(buffer);
-    return CreateWellKnownSid(type, NULL, buffer, &size) && EqualSid(sid, buffer);
-}
-
+// A test process under Wine is elevated (Wine gives every process the full administrator token),
+// as the run always is. Windows keeps the descriptor the directory was made with: owned by
+// Administrators (the user who made it, as its owner, could take the access list back),
+// Administrators and SYSTEM only, and nothing of the temporary folder's list flows in. Wine keeps
+// no access lists on files: it folds the list into the Unix permissions and reads back the Unix
+// owner, the user, with SYSTEM and that user; a directory made with the default security would
+// also let Everyone read it.
 TEST(WorkDirectorySecurity, AdministratorsAndSystemOnly)
 {
-    CLocalMemory descriptor(CreateAdminOnlyDescriptor());
-    ASSERT_TRUE(descriptor.IsSet());
-
+    ASSERT_TRUE(IsProcessElevated()) << "only an elevated run gets the admin-only directory";
+    const std::string temp = MakeTempDir("wds");
+    CWorkDirectory work;
+    ASSERT_TRUE(work.Create(temp.c_str()));
+    PSID owner = NULL;
+    PACL dacl = NULL;
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, (int)GetNamedSecurityInfoA(work.GetPath(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION |
+                                 DACL_SECURITY_INFORMATION, &owner, NULL, &dacl, NULL, &descriptor));
+    CLocalMemory held(descriptor);
+    const bool kept = IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
-    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.Get(), &control, &revision));
-    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "the temp folder's access list must not flow in";
-    // The owner may always rewrite the access list: not the user who made the folder.
-    PSID owner = NULL;
-    BOOL present = FALSE, defaulted = FALSE;
-    ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor.Get(), &owner, &defaulted));
-    EXPECT_TRUE(owner && IsWellKnown(owner, WinBuiltinAdministratorsSid)) << "the creating user would own it";
-    PACL dacl = NULL;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted));
-    ASSERT_TRUE(present && dacl) << "a null DACL would grant everyone everything";
-    ASSERT_EQ(2u, (unsigned)dacl->AceCount);
-
-    const WELL_KNOWN_SID_TYPE expected[2] = {WinBuiltinAdministratorsSid, WinLocalSystemSid};
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_TRUE(!kept || (control & SE_DACL_PROTECTED)) << "the temp folder's access list flows in";
+    ASSERT_TRUE(dacl != NULL) << "a null DACL grants everyone everything";
+    ASSERT_EQ(2u, (unsigned)dacl->AceCount) << (kept ? "" : "Wine: ") << "not Administrators (or the owner) and SYSTEM alone";
     for (DWORD i = 0; i < dacl->AceCount; ++i)
     {
         void* ace = NULL;
         ASSERT_TRUE(GetAce(dacl, i, &ace));
         ACCESS_ALLOWED_ACE* a = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        EXPECT_TRUE(a->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && a->Mask == FILE_ALL_ACCESS &&
-                    a->Header.AceFlags == (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) &&
-                    IsWellKnown(&a->SidStart, expected[i]))
+        const BOOL who = kept ? IsWellKnownSid(&a->SidStart, i ? WinLocalSystemSid : WinBuiltinAdministratorsSid)
+                              : i ? EqualSid(&a->SidStart, owner) : IsWellKnownSid(&a->SidStart, WinLocalSystemSid);
+        EXPECT_TRUE(who && a->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && a->Mask == FILE_ALL_ACCESS &&
+                    a->Header.AceFlags == (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE))
             << i << ": type " << int(a->Header.AceType) << ", flags " << int(a->Header.AceFlags) << ", mask " << a->Mask;
     }
+    work.Remove();
+    RemoveTree(temp);
 }
 
 } // namespace

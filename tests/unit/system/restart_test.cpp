@@ -1,78 +1,57 @@
-// Classification of the Windows version and the restart request, with the calls replaced so
-// that nothing is ever restarted.
+// The kind of the running Windows on each version that Wine can be, and the restart request with
+// only ExitWindowsEx replaced, so that nothing is ever restarted.
 #include <gtest/gtest.h>
 #include <string>
+#include "common/TestSupport.h"
 #include "system/Restart.h"
 
 namespace {
 
-TEST(OsKind, Classification)
+// GetOsKind in a copy of this program that Wine starts as the given Windows; the copy's exit code
+// is its answer. Wine reports each as that Windows does: 95 as 4.0.950, 98 as 4.10.2222, Me as
+// 4.90.3000 (the 9x family also keeps major and minor in the build number's high word), NT 3.51,
+// NT 4.0, 2000, XP, and 10 as 6.2 to a program without a manifest that says otherwise.
+TEST(OsKind, OfEachWindowsVersion)
 {
-    // The 9x family keeps major and minor in the high word of the build number.
-    const DWORD k9x = VER_PLATFORM_WIN32_WINDOWS, kNT = VER_PLATFORM_WIN32_NT;
-    const struct { bool queryOk; DWORD platform, major, build; OsKind kind; } cases[] = {
-        {true, k9x, 4, 1353, OsKindWin95}, {true, k9x, 4, 1354, OsKindWin98},
-        {true, k9x, 4, 2999, OsKindWin98}, {true, k9x, 4, 3000, OsKindWinMe},
-        {true, k9x, 4, 0x040A0000 | 2222, OsKindWin98}, {true, k9x, 4, 0x04000000 | 950, OsKindWin95},
-        {true, kNT, 4, 1381, OsKindNT4}, {true, kNT, 3, 1057, OsKindNT4},
-        {true, kNT, 5, 2600, OsKindNT5}, {true, kNT, 10, 19045, OsKindNT5},
-        {false, kNT, 10, 1, OsKindWin95}, {true, VER_PLATFORM_WIN32s, 3, 1, OsKindWin95}};
+    if (IsTestCopy())
+        ExitProcess(GetOsKind());
+    const struct { const char* version; OsKind kind; } cases[] = {{"win95", OsKindWin95}, {"win98", OsKindWin98},
+        {"winme", OsKindWinMe}, {"nt351", OsKindNT4}, {"nt40", OsKindNT4}, {"win2k", OsKindNT5}, {"winxp", OsKindNT5},
+        {"win10", OsKindNT5}};
     for (const auto& c : cases)
-    {
-        OSVERSIONINFOA info = {};
-        info.dwOSVersionInfoSize = sizeof(info);
-        info.dwPlatformId = c.platform;
-        info.dwMajorVersion = c.major;
-        info.dwBuildNumber = c.build;
-        EXPECT_EQ(c.kind, ClassifyOs(c.queryOk, info)) << c.platform << " " << c.major << " " << c.build;
-    }
-    EXPECT_EQ(OsKindNT5, GetOsKind()) << "Wine reports a Windows of the NT family";
+        EXPECT_EQ(c.kind, RunTestInCopy("unit_system_os.exe", "", {{"Version", c.version}})) << c.version;
 }
 
-// The calls of one restart, with their arguments.
-std::string g_calls;
-bool g_tokenOpens;
+// Switches the shutdown privilege of this process off; true when it was on. (Windows reports the
+// previous state of the privileges that it changed, Wine of all it was given: an enabled one
+// shows either way.)
+bool SwitchOffShutdownPrivilege()
+{
+    HANDLE token = NULL;
+    TOKEN_PRIVILEGES off = {1, {{{0, 0}, 0}}}, before = {};
+    DWORD size = 0;
+    const bool adjusted = OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token) &&
+                          LookupPrivilegeValueA(NULL, SE_SHUTDOWN_NAME, &off.Privileges[0].Luid) &&
+                          AdjustTokenPrivileges(token, FALSE, &off, sizeof(before), &before, &size);
+    CloseHandle(token);
+    return adjusted && before.PrivilegeCount == 1 && (before.Privileges[0].Attributes & SE_PRIVILEGE_ENABLED);
+}
 
-BOOL WINAPI FakeOpenProcessToken(HANDLE, DWORD access, PHANDLE token)
+std::string g_exit;   // what the restart asked for, and whether it could have had it
+BOOL WINAPI NoteExit(UINT flags, DWORD reason)
 {
-    g_calls += "open(" + std::to_string(access) + ") ";
-    *token = g_tokenOpens ? CreateEventA(NULL, FALSE, FALSE, NULL) : NULL;   // CloseHandle takes it
-    return g_tokenOpens;
-}
-BOOL WINAPI FakeLookup(LPCSTR, LPCSTR name, PLUID)
-{
-    g_calls += std::string("lookup(") + name + ") ";
-    return TRUE;
-}
-BOOL WINAPI FakeAdjust(HANDLE, BOOL, PTOKEN_PRIVILEGES privileges, DWORD, PTOKEN_PRIVILEGES, PDWORD)
-{
-    g_calls += "adjust(" + std::to_string(privileges->PrivilegeCount) + "," +
-               std::to_string(privileges->Privileges[0].Attributes) + ") ";
-    return TRUE;
-}
-BOOL WINAPI FakeExit(UINT flags, DWORD reason)
-{
-    g_calls += "exit(" + std::to_string(flags) + "," + std::to_string(reason) + ")";
+    g_exit = std::to_string(flags) + " " + std::to_string(reason) + (SwitchOffShutdownPrivilege() ? " with" : " without") + " the privilege";
     return FALSE;
 }
 
-TEST(RestartSystem, PrivilegeWhereTheFamilyHasOne)
+// ExitWindowsEx restarts Windows (EWX_REBOOT) only for a process whose shutdown privilege is
+// enabled: the restart enables it first, in the real token, on the Windows that runs.
+TEST(RestartSystem, AsksForTheRestartWithTheShutdownPrivilegeEnabled)
 {
-    // The shutdown privilege, enabled, for every kind but the 9x family's Windows 98 and Me; the
-    // restart (EWX_REBOOT, reason 0) is asked for in any case.
-    const std::string withToken = "open(40) lookup(SeShutdownPrivilege) adjust(1,2) exit(2,0)";
-    const struct { OsKind kind; bool tokenOpens; std::string calls; } cases[] = {
-        {OsKindNT5, true, withToken}, {OsKindNT4, true, withToken}, {OsKindWin95, true, withToken},
-        {OsKindWin98, true, "exit(2,0)"}, {OsKindWinMe, true, "exit(2,0)"},
-        {OsKindNT5, false, "open(40) exit(2,0)"}};
-    for (const auto& c : cases)
-    {
-        g_calls.clear();
-        g_tokenOpens = c.tokenOpens;
-        RestartCalls calls = {FakeOpenProcessToken, FakeLookup, FakeAdjust, FakeExit};
-        RestartSystemWith(calls, c.kind);
-        EXPECT_EQ(c.calls, g_calls) << c.kind << " " << c.tokenOpens;
-    }
+    SwitchOffShutdownPrivilege();
+    ASSERT_FALSE(SwitchOffShutdownPrivilege()) << "the privilege cannot be switched off";
+    RestartSystemWith({OpenProcessToken, LookupPrivilegeValueA, AdjustTokenPrivileges, NoteExit}, GetOsKind());
+    EXPECT_EQ(std::to_string(EWX_REBOOT) + " 0 with the privilege", g_exit);
 }
 
 } // namespace

@@ -87,9 +87,10 @@ TEST_F(ThreadTest, StartStopAndRestartAfterEachKindOfStop)
     worker.m_bBlockOnQuit = true;
     ResetEvent(worker.m_hGate);
     EXPECT_EQ(S_OK, worker.Start(true));
-    EXPECT_FALSE(worker.Stop(false, false, false));
+    worker.Stop(false, false, false);
     EXPECT_TRUE(worker.m_EventRequest.m_hEvent != NULL) << "events closed under the thread";
     EXPECT_FALSE(worker.ThreadEnded());
+    EXPECT_TRUE(!worker.m_hThread && worker.m_hLeftThread) << "the thread let go is not kept for the next Start";
     // The third start waits for the thread let go; a sent request is answered; a synchronous
     // Stop sends the quit alone.
     SetEvent(worker.m_hGate);
@@ -170,7 +171,8 @@ TEST(Thread, EveryWaitForAStuckThreadIsBounded)
         ASSERT_EQ(S_OK, worker.Start(true));
         ASSERT_TRUE(SetEvent(extra) && Signaled(worker.m_hEntered, 10000)) << "a signalled extra handle was not handled";
         EXPECT_EQ(0, worker.m_nSignaledIndex);
-        EXPECT_FALSE(next != StopBounded && worker.Stop(false, false, false));
+        if (next != StopBounded)
+            worker.Stop(false, false, false);
         HANDLE caller = CreateThread(NULL, 0, next, &worker, 0, NULL);
         EXPECT_TRUE(Signaled(caller, 10000)) << "still waiting after 10 s for the stuck thread";
         EXPECT_TRUE(SetEvent(worker.m_hGate) && Signaled(caller, INFINITE));
@@ -191,7 +193,8 @@ TEST(Thread, DestroyEndsTheThreadFirst)
         CTestWorker* worker = new CTestWorker(&tally);
         worker->m_bBlockOnQuit = stopFirst;
         ASSERT_EQ(S_OK, worker->Start(true));
-        EXPECT_FALSE(stopFirst && worker->Stop(false, false, false));
+        if (stopFirst)
+            worker->Stop(false, false, false);
         delete worker;   // opens the gate first
         EXPECT_TRUE(Signaled(tally.threads[0])) << "the thread outlived its object, " << stopFirst;
         EXPECT_TRUE(tally.nClose == 1 && tally.nExit == 1) << tally.nClose << tally.nExit << stopFirst;

@@ -2,7 +2,7 @@
 // the end-to-end runs cannot reach: the proposal, Escape and the close box, the refusals with
 // their message boxes, the folder browser and a volume short of room.
 #include <gtest/gtest.h>
-#include <shlobj.h>
+#include <objbase.h>
 #include <stdlib.h>
 #include "driver/DialogDriver.h"
 #include "common/TestSupport.h"
@@ -111,13 +111,14 @@ void ExpectRefusal(CModalRun& run, HWND dlg, const char* utf8, HWND owner, bool 
 TEST(DestinationDialog, ProposesRefusesBrowsesAndCancels)
 {
     const std::string base = MakeTempDir("pivdlg");
-    char programFiles[MAX_PATH] = "";
-    SHGetFolderPathA(NULL, CSIDL_PROGRAM_FILES, NULL, 0, programFiles);
     ASSERT_TRUE(WriteFileBytes(base + "afile", "x") && CreateDirectoryA((base + "pick").c_str(), NULL));
     CModalRun run(NULL);
     HWND dlg = run.Begin();
     ASSERT_TRUE(dlg != NULL);
-    EXPECT_EQ(std::string(programFiles) + "\\Halvoro\\Pivora", GetControlText(dlg, IDC_FOLDER_EDIT));
+    // In the Program Files folder of the program's own kind, on a 64-bit Windows (as the test
+    // prefix is): "Program Files (x86)" for the 32-bit program, "Program Files" for the 64-bit one.
+    EXPECT_EQ(std::string(sizeof(void*) == 4 ? "C:\\Program Files (x86)" : "C:\\Program Files") + "\\Halvoro\\Pivora",
+              GetControlText(dlg, IDC_FOLDER_EDIT));
     EXPECT_EQ(std::vector<int>({IDC_BROWSE, IDOK, IDCANCEL}), GetButtonIds(dlg));
     // A malformed path and one that cannot be created (typed, then Enter): 121, owned by the
     // dialog, with the information icon.

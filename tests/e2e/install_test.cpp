@@ -109,7 +109,8 @@ TEST_F(Install, CompletedRunAsksForTheRestart)
     // thread, and the end.
     const Lines events = RunLog();
     const std::string steps[] = {"PivoraSetup 1.0.0.0 started", "command line: ", "switches: ",
-        "log file: ", "Windows ", "temporary folder ", "work directory: ", "RequireReboot ", "CANCELED ", "DirectX: release 9.0c (0x00090003)", "ProgramsPath read: ",
+        "log file: ", "Windows ", "temporary folder ", "work directory: ", "RequireReboot ",
+        "CANCELED ", "DirectX: release 9.0c (0x00090003)", "ProgramsPath read: ",
         "destination dialog: proposes ", "destination dialog: " + m_Destination + " confirmed",
         "ProgramsPath written: \"" + DestinationWritten() + "\": yes", "wait dialog started: shown yes",
         "payload 207: ", "archive entry \"readme.txt\" extracted: 256000 bytes", "starting ",

@@ -151,11 +151,6 @@ void CloseLog()
     DeleteCriticalSection(&g_Lock);
 }
 
-bool IsLogOpen()
-{
-    return g_hLog != INVALID_HANDLE_VALUE;
-}
-
 void LogEvent(const char* format, ...)
 {
     if (g_hLog == INVALID_HANDLE_VALUE)

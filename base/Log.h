@@ -19,7 +19,6 @@
 bool OpenLog(const wchar_t* path, bool mustBeNew);
 // Closes the log; later calls write nothing. Called once no other thread writes any more.
 void CloseLog();
-bool IsLogOpen();
 
 // One event. format and its arguments as for _vsnprintf; texts are in the ANSI code page and
 // reach the file as UTF-8. A line longer than 2,047 bytes is cut. Both calls leave the calling

@@ -64,7 +64,8 @@ struct CSampler
     }
 };
 
-void DeleteFolderFiles(const std::string& folder)
+// Calls action with the path of every file (not folder) directly in folder.
+void ForEachFile(const std::string& folder, void (*action)(const std::string&))
 {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
@@ -73,9 +74,14 @@ void DeleteFolderFiles(const std::string& folder)
     do
     {
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            DeleteFileA((folder + data.cFileName).c_str());
+            action(folder + data.cFileName);
     } while (FindNextFileA(find, &data));
     FindClose(find);
+}
+
+void RemoveFile(const std::string& path)
+{
+    DeleteFileA(path.c_str());
 }
 
 // Writes what the system still holds of the file to the disk, so that the next timed step does
@@ -88,20 +94,6 @@ void FlushFile(const std::string& path)
         return;
     FlushFileBuffers(file);
     CloseHandle(file);
-}
-
-void FlushFolderFiles(const std::string& folder)
-{
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do
-    {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            FlushFile(folder + data.cFileName);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
 }
 
 // One unpacking and one extraction, each timed from a flushed start; with log, the run's log is
@@ -128,11 +120,11 @@ bool UnpackAndExtract(const std::string& archive, const std::string& dest, const
     if (unpacked)
     {
         FlushFile(archive);
-        DeleteFolderFiles(dest);
+        ForEachFile(dest, RemoveFile);
         extractStart = NowMs();
         hr = ExtractArchive(archive.c_str(), dest.c_str());
         extractEnd = NowMs();
-        FlushFolderFiles(dest);
+        ForEachFile(dest, FlushFile);
     }
     CloseLog();
     if (unpackMs)

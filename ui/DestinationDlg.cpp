@@ -58,7 +58,8 @@ void CDestinationDlg::OnCommand(WORD id, WORD /*code*/)
     static const wchar_t kBrowseTitle[] = L"\u30BB\u30C3\u30C8\u30A2\u30C3\u30D7\u5148\u3092"
                                           L"\u9078\u629E\u3057\u3066\u304F\u3060\u3055\u3044\u3002";
     wchar_t title[256];
-    LoadStringOr(m_hInstance, IDS_BROWSE_TITLE, kBrowseTitle, title, sizeof(title) / sizeof(title[0]));
+    LoadStringOr(m_hInstance, IDS_BROWSE_TITLE, kBrowseTitle, title,
+                 sizeof(title) / sizeof(title[0]));
     const BrowseResult result = BrowseForFolder(GetHandle(), title, current, chosen, 0);
     if (result == BrowseUnnamable)
     {

@@ -188,6 +188,29 @@ void DeleteContents(HANDLE directory, wchar_t* path, int length)
 
 } // namespace
 
+bool GetFileIdentity(HANDLE handle, FileIdentity& identity)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    identity.dwVolume = info.dwVolumeSerialNumber;
+    identity.id = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+bool DeleteDirectoryTree(HANDLE directory, const wchar_t* finalPath)
+{
+    wchar_t* path = new (std::nothrow) wchar_t[kLongPath];
+    if (path)
+    {
+        lstrcpyW(path, kLongPrefix);
+        lstrcpynW(path + 4, finalPath, kLongPath - 4);
+        DeleteContents(directory, path, lstrlenW(path));
+        delete[] path;
+    }
+    return SetDeleteDisposition(directory);
+}
+
 PSECURITY_DESCRIPTOR CreateAdminOnlyDescriptor()
 {
     PSECURITY_DESCRIPTOR descriptor = NULL;
@@ -372,10 +395,15 @@ bool CWorkDirectory::DeleteHeld()
     if (!deleted)
         LogFailure("SetFileInformationByHandle", GetLastError(), "work directory: %s stays",
                    m_szPath);
+    ReleaseHold();
+    return deleted;
+}
+
+void CWorkDirectory::ReleaseHold()
+{
     m_hHold.Reset();
     for (CKernelHandle& level : m_hLevels)
         level.Reset();
-    return deleted;
 }
 
 bool CWorkDirectory::Check()
@@ -388,14 +416,11 @@ void CWorkDirectory::Remove()
     if (!m_bCreated)
         return;
     m_bCreated = false;
-    wchar_t* path = new (std::nothrow) wchar_t[kLongPath];
-    if (path)
-    {
-        lstrcpyW(path, kLongPrefix);
-        lstrcatW(path, m_szFinalPath);
-        DeleteContents(m_hHold.Get(), path, lstrlenW(path));
-        delete[] path;
-    }
-    if (DeleteHeld())
+    const bool deleted = DeleteDirectoryTree(m_hHold.Get(), m_szFinalPath);
+    if (!deleted)
+        LogFailure("SetFileInformationByHandle", GetLastError(), "work directory: %s stays",
+                   m_szPath);
+    ReleaseHold();
+    if (deleted)
         LogEvent("work directory: %s removed", m_szPath);
 }

@@ -50,6 +50,7 @@ private:
     bool TakeFinalPath();
     bool HoldLevels(const wchar_t* path);
     bool DeleteHeld();
+    void ReleaseHold();
 
     const WorkDirectoryCalls& m_Calls;
     char m_szPath[MAX_PATH];
@@ -58,6 +59,23 @@ private:
     CKernelHandle m_hLevels[kMaxLevels];   // every folder above it, the drive's root aside
     bool m_bCreated;
 };
+
+// What a file or folder is, whatever it is called: its volume's serial number and its file ID.
+struct FileIdentity
+{
+    DWORD dwVolume;
+    ULONGLONG id;
+    bool operator==(const FileIdentity& other) const
+    {
+        return dwVolume == other.dwVolume && id == other.id;
+    }
+};
+bool GetFileIdentity(HANDLE handle, FileIdentity& identity);
+
+// Deletes everything in the directory open as directory (list and delete access), whose final
+// path is finalPath, depth first, links themselves and never what they point to; then sets the
+// directory itself to be deleted once the handle is closed. False when that last step fails.
+bool DeleteDirectoryTree(HANDLE directory, const wchar_t* finalPath);
 
 // The security of the work directory of an elevated run: owned by Administrators, full access
 // for Administrators and SYSTEM only, inherited by everything inside, nothing inherited from

@@ -104,6 +104,20 @@ void OpenRunLog(const CSetupOptions& options)
     LogWindowsVersion();
 }
 
+// True when the temporary folder has the space that the run needs there.
+bool HasTempSpace(const char* folder)
+{
+    ULARGE_INTEGER available;
+    const bool queryOk = GetDiskFreeSpaceExA(folder, &available, NULL, NULL) != FALSE;
+    if (!queryOk)
+        LogFailure("GetDiskFreeSpaceExA", GetLastError(), "temporary folder %s: free space unknown",
+                   folder);
+    else
+        LogEvent("temporary folder %s: %I64u bytes free, %I64u needed", folder,
+                 available.QuadPart, TEMP_SPACE_NEEDED);
+    return TempSpaceIsEnough(queryOk, available.QuadPart);
+}
+
 // The run once the mutex is held: everything it makes is released before it returns.
 int RunWithMutex(const CSetupOptions& options)
 {
@@ -113,15 +127,7 @@ int RunWithMutex(const CSetupOptions& options)
 
     char tempFolder[MAX_PATH];
     GetTemporaryFolder(tempFolder);
-    ULARGE_INTEGER available;
-    bool queryOk = GetDiskFreeSpaceExA(tempFolder, &available, NULL, NULL) != FALSE;
-    if (!queryOk)
-        LogFailure("GetDiskFreeSpaceExA", GetLastError(), "temporary folder %s: free space unknown",
-                   tempFolder);
-    else
-        LogEvent("temporary folder %s: %I64u bytes free, %I64u needed", tempFolder,
-                 available.QuadPart, TEMP_SPACE_NEEDED);
-    if (!TempSpaceIsEnough(queryOk, available.QuadPart))
+    if (!HasTempSpace(tempFolder))
     {
         ShowMessage(IDS_NOSPACE, MB_OK);
         return EndRun("too little temporary space", -1);
@@ -129,7 +135,22 @@ int RunWithMutex(const CSetupOptions& options)
 
     CWorkDirectory workDir;
     if (!workDir.Create(tempFolder))
-        return EndRun("no work directory", -1);
+    {
+        // The user's temporary folder is no safe place for an elevated run (or none could be
+        // made there): the Windows temporary folder is, as only administrators and the system
+        // can change its path. A run that is not elevated has no other place.
+        if (!IsProcessElevated() || !GetWindowsTemporaryFolder(tempFolder))
+            return EndRun("no work directory", -1);
+        LogEvent("work directory: not in the user's temporary folder; in the Windows temporary "
+                 "folder %s instead", tempFolder);
+        if (!HasTempSpace(tempFolder))
+        {
+            ShowMessage(IDS_NOSPACE, MB_OK);
+            return EndRun("too little temporary space", -1);
+        }
+        if (!workDir.Create(tempFolder))
+            return EndRun("no work directory", -1);
+    }
 
     LogEvent("RequireReboot %s", CRegistryKey(HKEY_LOCAL_MACHINE, PIVORA_KEY_LOWER)
                                      .DeleteValue(VALUE_REQUIREREBOOT) ? "deleted" : "was not there");

@@ -13,8 +13,9 @@
 
 namespace {
 
-// GetTempFileNameA names the work directory "exp", up to four hex digits, ".tmp".
+// The work directory is named "exp", up to four hex digits, ".tmp".
 const int kNameLength = 11;
+const DWORD kNumbers = 0x10000;
 // The removal walks below the final path in the "\\?\" form, so that nothing the inner installer
 // made there is too deep to be deleted.
 const int kLongPath = 32768;
@@ -47,7 +48,9 @@ const ULONG FILE_OPEN_FOR_BACKUP_INTENT = 0x00004000;
 // that somebody put in its place after the naming (the user may delete and make any child of
 // their temporary folder, whatever its access list says). Held open without delete sharing, the
 // directory can be neither renamed nor deleted by anybody else until the run lets it go; the
-// handle has the right to delete it, so that the run removes it through the handle in the end.
+// hold itself asks for no delete access, so that others may still list the directory (a listing
+// that does not share delete would conflict with it); the run deletes it in the end through a
+// handle opened by its file ID.
 // Elevated, only Administrators and SYSTEM get in, so that a process of the same user that is
 // not elevated cannot change what the run will start; a descriptor that cannot be had means no
 // work directory, never one with the default security. Not elevated, the default security. The
@@ -80,7 +83,7 @@ DWORD CreateAndHoldDirectory(const char* path, CKernelHandle& hold)
     IO_STATUS_BLOCK status;
     HANDLE handle = NULL;
     const NTSTATUS result = createFile(
-        &handle, GENERIC_READ | DELETE | SYNCHRONIZE, &attributes, &status, NULL,
+        &handle, GENERIC_READ | SYNCHRONIZE, &attributes, &status, NULL,
         FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
         FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT |
             FILE_OPEN_REPARSE_POINT,
@@ -186,6 +189,56 @@ void DeleteContents(HANDLE directory, wchar_t* path, int length)
     }
 }
 
+// The same, from the directory's final path.
+void DeleteContentsOf(HANDLE directory, const wchar_t* finalPath)
+{
+    wchar_t* path = new (std::nothrow) wchar_t[kLongPath];
+    if (!path)
+        return;
+    lstrcpyW(path, kLongPrefix);
+    lstrcpynW(path + 4, finalPath, kLongPath - 4);
+    DeleteContents(directory, path, lstrlenW(path));
+    delete[] path;
+}
+
+// The final path of the held directory, without the "\\?\" prefix, into path (MAX_PATH + 8
+// characters); false when there is none.
+bool GetHeldPath(const WorkDirectoryCalls& calls, HANDLE directory, wchar_t* path)
+{
+    wchar_t final[MAX_PATH + 8];
+    const DWORD size = sizeof(final) / sizeof(final[0]);
+    DWORD length = calls.pGetFinalPathNameByHandleW(directory, final, size,
+                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= size)
+    {
+        LogFailure("GetFinalPathNameByHandleW", length ? ERROR_INSUFFICIENT_BUFFER : GetLastError(),
+                   "work directory: no final path");
+        return false;
+    }
+    lstrcpyW(path, wcsncmp(final, kLongPrefix, 4) ? final : final + 4);
+    return true;
+}
+
+// True when the Win32 path handling would turn path into another path: a level that ends in a
+// dot or a blank loses it ("t." is read as "t"), and whatever else the full-path rules change.
+bool IsRewrittenByWin32(const wchar_t* path)
+{
+    for (const wchar_t* p = path; *p; ++p)
+    {
+        if ((*p == L'.' || *p == L' ') && (p[1] == L'\\' || p[1] == L'\0'))
+            return true;
+    }
+    wchar_t full[MAX_PATH + 8];
+    const DWORD size = sizeof(full) / sizeof(full[0]);
+    const DWORD length = GetFullPathNameW(path, size, full, NULL);
+    return length == 0 || length >= size || wcscmp(full, path) != 0;
+}
+
+DWORD FirstNumberFromClock()
+{
+    return GetTickCount();
+}
+
 } // namespace
 
 bool GetFileIdentity(HANDLE handle, FileIdentity& identity)
@@ -200,15 +253,18 @@ bool GetFileIdentity(HANDLE handle, FileIdentity& identity)
 
 bool DeleteDirectoryTree(HANDLE directory, const wchar_t* finalPath)
 {
-    wchar_t* path = new (std::nothrow) wchar_t[kLongPath];
-    if (path)
-    {
-        lstrcpyW(path, kLongPrefix);
-        lstrcpynW(path + 4, finalPath, kLongPath - 4);
-        DeleteContents(directory, path, lstrlenW(path));
-        delete[] path;
-    }
+    DeleteContentsOf(directory, finalPath);
     return SetDeleteDisposition(directory);
+}
+
+bool GetWindowsTemporaryFolder(char* folder)
+{
+    wchar_t wide[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(wide, MAX_PATH);
+    if (length == 0 || length + 6 >= MAX_PATH)
+        return false;
+    lstrcatW(wide, wide[length - 1] == L'\\' ? L"Temp\\" : L"\\Temp\\");
+    return GetAnsiPath(wide, folder, MAX_PATH);
 }
 
 PSECURITY_DESCRIPTOR CreateAdminOnlyDescriptor()
@@ -222,7 +278,9 @@ PSECURITY_DESCRIPTOR CreateAdminOnlyDescriptor()
 
 const WorkDirectoryCalls& SystemWorkDirectoryCalls()
 {
-    static const WorkDirectoryCalls calls = {GetTempPathW, GetTempFileNameA, FolderExists};
+    static const WorkDirectoryCalls calls = {GetTempPathW, FirstNumberFromClock, FolderExists,
+                                             GetFinalPathNameByHandleW,
+                                             GetVolumeInformationByHandleW};
     return calls;
 }
 
@@ -272,18 +330,25 @@ bool CWorkDirectory::Create(const char* tempFolder)
         LogEvent("work directory: none; %s leaves no room for the files of the run", tempFolder);
         return false;
     }
-    if (m_Calls.pGetTempFileNameA(tempFolder, "exp", 0, m_szPath))
+    // Named here and made in the same step as the check that the name is free: a name that is
+    // taken (left by an earlier run, or made by somebody who guessed it) is passed by for the
+    // next one, and nothing is ever made or deleted by a name that was only checked before.
+    const int folderLength = lstrlenA(m_szPath);
+    const DWORD first = m_Calls.pFirstNumber();
+    DWORD error = ERROR_ALREADY_EXISTS;
+    DWORD taken = 0;
+    for (; taken <= kNumbers; ++taken)
     {
-        DeleteFileA(m_szPath);   // the placeholder file GetTempFileNameA made
+        if (taken < kNumbers)
+            wsprintfA(m_szPath + folderLength, "exp%X.tmp", (first + taken) % kNumbers);
+        else
+            lstrcpyA(m_szPath + folderLength, "exp.tmp");
+        error = CreateAndHoldDirectory(m_szPath, m_hHold);
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+            break;
     }
-    else
-    {
-        LogFailure("GetTempFileNameA", GetLastError(), "work directory: no unique name; exp.tmp");
-        lstrcpynA(m_szPath, tempFolder, MAX_PATH);
-        AddBackslashTo(m_szPath, MAX_PATH);
-        lstrcatA(m_szPath, "exp.tmp");
-    }
-    const DWORD error = CreateAndHoldDirectory(m_szPath, m_hHold);
+    if (taken > 0)
+        LogEvent("work directory: %lu names in %s were taken", taken, tempFolder);
     if (error != ERROR_SUCCESS)
     {
         LogFailure("NtCreateFile", error, "work directory: %s not made", m_szPath);
@@ -299,24 +364,6 @@ bool CWorkDirectory::Create(const char* tempFolder)
     return true;
 }
 
-// The final path of the held directory, without the "\\?\" prefix, into path (MAX_PATH + 8
-// characters); false when there is none.
-bool GetHeldPath(HANDLE directory, wchar_t* path)
-{
-    wchar_t final[MAX_PATH + 8];
-    const DWORD size = sizeof(final) / sizeof(final[0]);
-    DWORD length = GetFinalPathNameByHandleW(directory, final, size,
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= size)
-    {
-        LogFailure("GetFinalPathNameByHandleW", length ? ERROR_INSUFFICIENT_BUFFER : GetLastError(),
-                   "work directory: no final path");
-        return false;
-    }
-    lstrcpyW(path, wcsncmp(final, kLongPrefix, 4) ? final : final + 4);
-    return true;
-}
-
 // From the hold on, the directory is named by the path that Windows reports for the held handle,
 // with every link and short name resolved, and every level of that path is held too: every later
 // step reaches this directory, whatever a level of the temporary folder's path that the user owns
@@ -324,13 +371,13 @@ bool GetHeldPath(HANDLE directory, wchar_t* path)
 bool CWorkDirectory::TakeFinalPath()
 {
     wchar_t path[MAX_PATH + 8];
-    if (!GetHeldPath(m_hHold.Get(), path))
+    if (!GetHeldPath(m_Calls, m_hHold.Get(), path) || !IsSafeVolume(path))
         return false;
-    // A network share: neither its owner nor the hold means anything on the server.
-    const wchar_t root[4] = {path[0], L':', L'\\', L'\0'};
-    if (path[1] != L':' || path[2] != L'\\' || GetDriveTypeW(root) != DRIVE_FIXED)
+    // Every later step names the directory through Win32 calls: a path that they would read as
+    // another one leads them into a folder that the run did not make.
+    if (IsRewrittenByWin32(path))
     {
-        LogEvent("work directory: %s does not lie on a local fixed drive", m_szPath);
+        LogWide("work directory: Win32 would read its final path as another one: ", path);
         return false;
     }
     char ansi[MAX_PATH];
@@ -340,12 +387,71 @@ bool CWorkDirectory::TakeFinalPath()
                  "page %u", m_szPath, GetACP());
         return false;
     }
-    if (!HoldLevels(path))
+    if (!HoldLevels(path) || !NamesHeldDirectory(ansi))
         return false;
     if (lstrcmpA(ansi, m_szPath) != 0)
         LogEvent("work directory: %s is %s", m_szPath, ansi);
     lstrcpyA(m_szPath, ansi);
     lstrcpyW(m_szFinalPath, path);
+    return true;
+}
+
+// A local volume (the hold means nothing on a server; a CD is no place to write), and while
+// elevated one that keeps access lists: FAT and exFAT drop the admin-only descriptor without an
+// error, and anybody could then write into the directory.
+bool CWorkDirectory::IsSafeVolume(const wchar_t* path)
+{
+    const wchar_t root[4] = {path[0], L':', L'\\', L'\0'};
+    const UINT type = path[1] == L':' && path[2] == L'\\' ? GetDriveTypeW(root) : DRIVE_REMOTE;
+    if (type == DRIVE_REMOTE || type == DRIVE_CDROM || type == DRIVE_UNKNOWN ||
+        type == DRIVE_NO_ROOT_DIR)
+    {
+        LogEvent("work directory: %s does not lie on a local volume (drive type %u)", m_szPath, type);
+        return false;
+    }
+    if (!IsProcessElevated())
+        return true;
+    DWORD flags = 0;
+    wchar_t fileSystem[32] = L"";
+    if (!m_Calls.pGetVolumeInformationByHandleW(m_hHold.Get(), NULL, 0, NULL, NULL, &flags,
+                                                fileSystem, 32))
+    {
+        LogFailure("GetVolumeInformationByHandleW", GetLastError(), "work directory: %s",
+                   m_szPath);
+        return false;
+    }
+    if (!(flags & FILE_PERSISTENT_ACLS))
+    {
+        LogWide("work directory: its volume keeps no access lists, file system ", fileSystem);
+        return false;
+    }
+    return true;
+}
+
+// The ANSI path that every later step uses must lead to the held directory itself, not to
+// another folder that a rewritten name, a link or a short name points at.
+bool CWorkDirectory::NamesHeldDirectory(const char* path)
+{
+    CKernelHandle named(CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                    OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    if (!named.IsSet())
+    {
+        LogFailure("CreateFileA", GetLastError(), "work directory: %s leads nowhere", path);
+        return false;
+    }
+    FileIdentity held, found;
+    if (!GetFileIdentity(m_hHold.Get(), held) || !GetFileIdentity(named.Get(), found))
+    {
+        LogFailure("GetFileInformationByHandle", GetLastError(), "work directory: %s", path);
+        return false;
+    }
+    if (!(held == found))
+    {
+        LogEvent("work directory: %s leads to another folder than the one made", path);
+        return false;
+    }
     return true;
 }
 
@@ -364,23 +470,37 @@ bool CWorkDirectory::HoldLevels(const wchar_t* path)
             continue;
         wchar_t level[MAX_PATH + 8];
         lstrcpynW(level, path, i + 1);
-        BY_HANDLE_FILE_INFORMATION info;
-        if (count < kMaxLevels)
-            m_hLevels[count].Reset(CreateFileW(level, FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                               NULL));
-        if (count == kMaxLevels || !m_hLevels[count].IsSet() ||
-            !GetFileInformationByHandle(m_hLevels[count].Get(), &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        if (count == kMaxLevels)
         {
-            LogFailure("CreateFileW", GetLastError(), "work directory: a folder above it cannot be held");
+            LogEvent("work directory: more than %d folders above it", kMaxLevels);
+            return false;
+        }
+        m_hLevels[count].Reset(CreateFileW(level, FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                           NULL));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!m_hLevels[count].IsSet())
+        {
+            LogFailure("CreateFileW", GetLastError(), "work directory: a folder above it cannot "
+                       "be held");
+            return false;
+        }
+        if (!GetFileInformationByHandle(m_hLevels[count].Get(), &info))
+        {
+            LogFailure("GetFileInformationByHandle", GetLastError(), "work directory: a folder "
+                       "above it");
+            return false;
+        }
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        {
+            LogEvent("work directory: a folder above it is a link or a mount point");
             return false;
         }
         ++count;
     }
     wchar_t again[MAX_PATH + 8];
-    if (!GetHeldPath(m_hHold.Get(), again) || wcscmp(again, path) != 0)
+    if (!GetHeldPath(m_Calls, m_hHold.Get(), again) || wcscmp(again, path) != 0)
     {
         LogEvent("work directory: its path changed while it was being held");
         return false;
@@ -388,13 +508,39 @@ bool CWorkDirectory::HoldLevels(const wchar_t* path)
     return true;
 }
 
-// Sets the held directory to be deleted and lets go of it.
+// Lets go of the held directory and deletes it through a handle opened by its file ID: the
+// directory that the run made, wherever it is by now, and nothing else. It goes when it is empty.
 bool CWorkDirectory::DeleteHeld()
 {
-    const bool deleted = SetDeleteDisposition(m_hHold.Get());
-    if (!deleted)
-        LogFailure("SetFileInformationByHandle", GetLastError(), "work directory: %s stays",
-                   m_szPath);
+    FileIdentity identity;
+    // Any handle on the volume tells OpenFileById where to look; this one asks for nothing that
+    // the open for delete would have to share.
+    CKernelHandle volume(ReOpenFile(m_hHold.Get(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    FILE_FLAG_BACKUP_SEMANTICS));
+    const bool known = GetFileIdentity(m_hHold.Get(), identity) && volume.IsSet();
+    const DWORD knownError = GetLastError();
+    m_hHold.Reset();
+    bool deleted = false;
+    if (!known)
+    {
+        LogFailure("ReOpenFile", knownError, "work directory: %s stays", m_szPath);
+    }
+    else
+    {
+        FILE_ID_DESCRIPTOR descriptor = {};
+        descriptor.dwSize = sizeof(descriptor);
+        descriptor.Type = FileIdType;
+        descriptor.FileId.QuadPart = static_cast<LONGLONG>(identity.id);
+        CKernelHandle directory(OpenFileById(volume.Get(), &descriptor, DELETE | SYNCHRONIZE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             NULL,
+                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+        deleted = directory.IsSet() && SetDeleteDisposition(directory.Get());
+        if (!deleted)
+            LogFailure(directory.IsSet() ? "SetFileInformationByHandle" : "OpenFileById",
+                       GetLastError(), "work directory: %s stays", m_szPath);
+    }
     ReleaseHold();
     return deleted;
 }
@@ -416,11 +562,7 @@ void CWorkDirectory::Remove()
     if (!m_bCreated)
         return;
     m_bCreated = false;
-    const bool deleted = DeleteDirectoryTree(m_hHold.Get(), m_szFinalPath);
-    if (!deleted)
-        LogFailure("SetFileInformationByHandle", GetLastError(), "work directory: %s stays",
-                   m_szPath);
-    ReleaseHold();
-    if (deleted)
+    DeleteContentsOf(m_hHold.Get(), m_szFinalPath);
+    if (DeleteHeld())
         LogEvent("work directory: %s removed", m_szPath);
 }

@@ -4,15 +4,19 @@
 #include <windows.h>
 #include "base/ScopedHandle.h"
 
-// The Windows calls by which the run finds its temporary folder and names and finds its work
-// directory. The run uses the system's; a test gives its own to reach the ends that a real
-// system rarely shows (no temporary name to be had, a name taken by somebody else before the
-// directory was made, a directory gone after it was made).
+// The Windows calls by which the run finds its temporary folder, names its work directory and
+// learns what it made. The run uses the system's; a test gives its own to reach the ends that a
+// real system rarely shows (every name taken, a directory gone after it was made, a final path
+// that Windows would rewrite or that leads elsewhere, a volume that keeps no access lists).
 struct WorkDirectoryCalls
 {
     DWORD (WINAPI* pGetTempPathW)(DWORD, LPWSTR);
-    UINT (WINAPI* pGetTempFileNameA)(LPCSTR, LPCSTR, UINT, LPSTR);
+    // The number that the naming starts from; the run takes the clock's.
+    DWORD (*pFirstNumber)();
     bool (*pFolderExists)(const char*);
+    DWORD (WINAPI* pGetFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
+    BOOL (WINAPI* pGetVolumeInformationByHandleW)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD,
+                                                  LPWSTR, DWORD);
 };
 const WorkDirectoryCalls& SystemWorkDirectoryCalls();
 
@@ -20,6 +24,11 @@ const WorkDirectoryCalls& SystemWorkDirectoryCalls();
 // page names it exactly or else in its short form; "C:\" when the call fails, the folder would
 // not fit, or the code page cannot name it either way.
 void GetTemporaryFolder(char* folder, const WorkDirectoryCalls& calls = SystemWorkDirectoryCalls());
+
+// The Windows temporary folder ("Temp" in the Windows directory) into folder (MAX_PATH bytes):
+// only administrators and the system can change that path, so an elevated run is safe there
+// whatever the user's own temporary folder is. False when the code page cannot name it.
+bool GetWindowsTemporaryFolder(char* folder);
 
 class CWorkDirectory
 {
@@ -29,12 +38,14 @@ public:
     CWorkDirectory(const CWorkDirectory&) = delete;
     CWorkDirectory& operator=(const CWorkDirectory&) = delete;
 
-    // Names the directory in tempFolder ("exp*.tmp" by GetTempFileNameA, else "exp.tmp"), and
-    // makes it, secure, and holds it open in one step; from then on its path is the final one
-    // that Windows reports for the held directory. False when there is no work directory: the
-    // folder leaves no room for the files the run writes there, the name is taken, the
-    // directory cannot be made (or made secure while elevated), or it does not lie on a local
-    // fixed drive; nothing of the run's is left behind.
+    // Names the directory in tempFolder ("exp", up to four hex digits, ".tmp": the next number
+    // while a name is taken, "exp.tmp" when none is free), and makes it, secure, and holds it
+    // open in one step; from then on its path is the final one that Windows reports for the held
+    // directory. False when there is no work directory: the folder leaves no room for the files
+    // the run writes there, the directory cannot be made (or made secure while elevated), or the
+    // run would not be safe in it: not on a local volume, a volume without access lists while
+    // elevated, a level that cannot be held, or a final path that does not name the held
+    // directory itself. Nothing of the run's is left behind.
     bool Create(const char* tempFolder);
     // True when the path names a directory; the path then ends with a backslash.
     bool Check();
@@ -48,13 +59,17 @@ private:
     static const int kMaxLevels = MAX_PATH / 2;
 
     bool TakeFinalPath();
+    bool IsSafeVolume(const wchar_t* path);
     bool HoldLevels(const wchar_t* path);
+    bool NamesHeldDirectory(const char* path);
     bool DeleteHeld();
     void ReleaseHold();
 
     const WorkDirectoryCalls& m_Calls;
     char m_szPath[MAX_PATH];
-    wchar_t m_szFinalPath[MAX_PATH];
+    // A final path may take up to MAX_PATH + 3 characters without its "\\?\" (its short
+    // form may still fit the ANSI calls).
+    wchar_t m_szFinalPath[MAX_PATH + 8];
     CKernelHandle m_hHold;
     CKernelHandle m_hLevels[kMaxLevels];   // every folder above it, the drive's root aside
     bool m_bCreated;

@@ -21,17 +21,29 @@ DWORD WINAPI FakeGetTempPath(DWORD size, LPWSTR buffer)
     lstrcpynW(buffer, g_strTempPath.c_str(), size);
     return g_nTempPathResult ? g_nTempPathResult : lstrlenW(buffer);
 }
-UINT WINAPI NoTempFileName(LPCSTR, LPCSTR, UINT, LPSTR) { return 0; }
+DWORD NumberABCD() { return 0xABCD; }
+DWORD NumberFFFF() { return 0xFFFF; }
 bool NeverExists(const char*) { return false; }
-// Names the directory as the system does, and then, as a user could before the run makes it,
-// puts a directory of their own with a program in it under that name.
-UINT WINAPI NameTakenByTheUser(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR name)
+// What the final path of the held directory is said to be: another directory, or the real one
+// with its parent's name changed as Windows stores but Win32 does not read it.
+std::wstring g_strFinalPath;
+DWORD WINAPI FakeFinalPath(HANDLE, LPWSTR buffer, DWORD size, DWORD)
 {
-    UINT result = GetTempFileNameA(folder, prefix, unique, name);
-    DeleteFileA(name);
-    CreateDirectoryA(name, NULL);
-    WriteFileBytes(std::string(name) + "\\setup.exe", "planted");
+    lstrcpynW(buffer, g_strFinalPath.c_str(), size);
+    return lstrlenW(buffer);
+}
+BOOL WINAPI NoAccessLists(HANDLE volume, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR name, DWORD size)
+{
+    const BOOL result = GetVolumeInformationByHandleW(volume, NULL, 0, NULL, NULL, flags, name, size);
+    *flags &= ~FILE_PERSISTENT_ACLS;
     return result;
+}
+
+WorkDirectoryCalls Calls()
+{
+    WorkDirectoryCalls calls = SystemWorkDirectoryCalls();
+    calls.pFirstNumber = NumberABCD;
+    return calls;
 }
 
 std::wstring Wide(const std::string& ansi)
@@ -49,7 +61,8 @@ TEST(WorkDirectory, TemporaryFolderAsTheCodePageNamesIt)
     const std::string base = MakeTempDir("tf");
     const std::wstring user = Wide(base) + L"\uD55C\uAE00 Kim\\";
     ASSERT_TRUE(CreateDirectoryW(user.c_str(), NULL));
-    const WorkDirectoryCalls calls = {FakeGetTempPath, GetTempFileNameA, NULL};
+    WorkDirectoryCalls calls = Calls();
+    calls.pGetTempPathW = FakeGetTempPath;
     const struct { std::wstring path; DWORD result; const char* folder; } cases[] = {
         {L"D:\\Temp\\", 0, "D:\\Temp\\"}, {L"D:\\Temp\\", MAX_PATH - 1, "D:\\Temp\\"}, {L"D:\\Temp\\", MAX_PATH, "C:\\"},
         {L"D:\\Temp\\", MAX_PATH + 40, "C:\\"}, {L"", 0, "C:\\"},
@@ -85,42 +98,68 @@ TEST(WorkDirectory, TemporaryFolderAsTheCodePageNamesIt)
     RemoveTree(root);
 }
 
-// Without a temporary name the directory is exp.tmp; one left by an earlier run, or one that the
-// user made under the run's name before the run could, means no work directory, and what is
-// there stays as it was: the run never works in a directory it did not make. A directory gone
-// after it was made is no work directory either. Nothing of the run's own is left behind.
+// The directory is named by the run and made in the same step: a name that is taken (here by
+// the user, with a program in it) is passed by for the next number, after FFFF the first; what is
+// there stays as it was. A directory gone after it was made is no work directory. Nothing of the
+// run's own is left behind.
 TEST(WorkDirectory, NamesTakenAndGoneDirectory)
 {
-    std::string temp = MakeTempDir("wd");
-    const WorkDirectoryCalls noName = {GetTempPathW, NoTempFileName, FolderExists};
-    const WorkDirectoryCalls gone = {GetTempPathW, GetTempFileNameA, NeverExists};
-    const WorkDirectoryCalls taken = {GetTempPathW, NameTakenByTheUser, FolderExists};
+    const std::string temp = MakeTempDir("wd");
+    ASSERT_TRUE(CreateDirectoryA((temp + "expFFFF.tmp").c_str(), NULL) &&
+                WriteFileBytes(temp + "expFFFF.tmp\\setup.exe", "planted"));
+    WorkDirectoryCalls calls = Calls();
+    calls.pFirstNumber = NumberFFFF;
     {
-        CWorkDirectory work(noName);
+        CWorkDirectory work(calls);
         ASSERT_TRUE(work.Create(temp.c_str()));
         ASSERT_TRUE(work.Check());
-        EXPECT_EQ(temp + "exp.tmp\\", work.GetPath());
-        EXPECT_TRUE(FileExists(temp + "exp.tmp"));
+        EXPECT_EQ(temp + "exp0.tmp\\", work.GetPath());
+        // The hold keeps it from being renamed or deleted, not from being listed.
+        WIN32_FIND_DATAA found;
+        CFindHandle listing(FindFirstFileA((temp + "exp0.tmp\\*").c_str(), &found));
+        EXPECT_TRUE(listing.IsSet()) << GetLastError();
     }
-    EXPECT_TRUE(ListFolder(temp).empty()) << "removed when its owner goes";
+    EXPECT_EQ(std::vector<std::string>{"expFFFF.tmp"}, ListFolder(temp)) << "removed when its owner goes";
+    EXPECT_EQ(std::vector<std::string>{"setup.exe"}, ListFolder(temp + "expFFFF.tmp\\"));
+    calls.pFolderExists = NeverExists;
     {
-        CWorkDirectory work(gone);
+        CWorkDirectory work(calls);
         ASSERT_TRUE(work.Create(temp.c_str()));
         EXPECT_FALSE(work.Check());
-        EXPECT_EQ(0, strncmp(work.GetPath(), (temp + "exp").c_str(), temp.size() + 3)) << work.GetPath();
     }
-    EXPECT_TRUE(ListFolder(temp).empty());
-    ASSERT_TRUE(CreateDirectoryA((temp + "exp.tmp").c_str(), NULL));
-    ASSERT_TRUE(WriteFileBytes(temp + "exp.tmp\\left.txt", "x"));
-    CWorkDirectory work(noName);
-    EXPECT_FALSE(work.Create(temp.c_str()));
-    EXPECT_TRUE(FileExists(temp + "exp.tmp\\left.txt"));
-    RemoveTree(temp + "exp.tmp");
-    CWorkDirectory swapped(taken);
-    EXPECT_FALSE(swapped.Create(temp.c_str()));
-    const std::vector<std::string> left = ListFolder(temp);
-    ASSERT_EQ(1u, left.size());
-    EXPECT_TRUE(FileExists(temp + left[0] + "\\setup.exe")) << "the user's directory was touched";
+    EXPECT_EQ(std::vector<std::string>{"expFFFF.tmp"}, ListFolder(temp));
+    RemoveTree(temp);
+}
+
+// The run works only where that is safe, and leaves nothing where it is not: a final path with a
+// level that Win32 reads without its trailing dot or blank; a final path that leads to another
+// directory (here one that the user made, with a program in it) than the one made; a volume that
+// keeps no access lists, while elevated.
+TEST(WorkDirectory, RefusedWhereTheRunIsNotSafe)
+{
+    const std::string temp = MakeTempDir("ws");
+    const std::string other = temp + "other\\";
+    ASSERT_TRUE(CreateDirectoryA((temp + "user").c_str(), NULL) && CreateDirectoryA(other.c_str(), NULL) &&
+                CreateDirectoryA((other + "expABCD.tmp").c_str(), NULL) &&
+                WriteFileBytes(other + "expABCD.tmp\\setup.exe", "planted"));
+    const std::wstring user = Wide(temp) + L"user";
+    WorkDirectoryCalls calls = Calls();
+    calls.pGetFinalPathNameByHandleW = FakeFinalPath;
+    for (const std::wstring& final : {user + L".\\expABCD.tmp", user + L" \\expABCD.tmp",
+                                      Wide(other) + L"expABCD.tmp"})
+    {
+        g_strFinalPath = final;
+        CWorkDirectory work(calls);
+        EXPECT_FALSE(work.Create((temp + "user").c_str())) << final.size();
+        EXPECT_TRUE(ListFolder(temp + "user\\").empty()) << final.size();
+    }
+    EXPECT_EQ(std::vector<std::string>{"setup.exe"}, ListFolder(other + "expABCD.tmp\\"));
+    ASSERT_TRUE(IsProcessElevated());
+    calls = Calls();
+    calls.pGetVolumeInformationByHandleW = NoAccessLists;
+    CWorkDirectory work(calls);
+    EXPECT_FALSE(work.Create((temp + "user").c_str()));
+    EXPECT_TRUE(ListFolder(temp + "user\\").empty());
     RemoveTree(temp);
 }
 
@@ -151,6 +190,16 @@ TEST(WorkDirectory, FinalPathAndRemoval)
     ASSERT_TRUE(last != INVALID_HANDLE_VALUE && CloseHandle(last));
     work.Remove();
     EXPECT_EQ(std::vector<std::string>(), ListFolder(folder + "\\"));
+
+    // A final path longer than MAX_PATH (the work directory in a folder of a long name) whose
+    // short form still fits: the run works there and removes it.
+    const std::string longFolder = base + std::string(262 - base.size() - 12, 'L');
+    ASSERT_TRUE(CreateDirectoryA(longFolder.c_str(), NULL) && GetShortPathNameA(longFolder.c_str(), given, MAX_PATH));
+    CWorkDirectory longWork(Calls());
+    ASSERT_TRUE(longWork.Create(given) && longWork.Check());
+    EXPECT_EQ(given + std::string("\\expABCD.tmp\\"), longWork.GetPath());
+    longWork.Remove();
+    EXPECT_EQ(std::vector<std::string>(), ListFolder(longFolder + "\\"));
     RemoveTree(base);
 }
 

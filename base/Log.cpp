@@ -1,6 +1,7 @@
 #include "base/Log.h"
 #include <stdarg.h>
 #include <stdio.h>
+#include <wchar.h>
 
 namespace {
 
@@ -13,6 +14,7 @@ const int kAnsiLimit = 2048;
 // Each ANSI byte becomes at most one UTF-16 unit and at most three UTF-8 bytes.
 const int kUtf8Limit = 3 * kAnsiLimit;
 const int kStampLength = 40;
+const DWORD kPathLimit = MAX_PATH + 8;
 const char kBlankLine[] = "\r\n";
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
@@ -33,12 +35,42 @@ int AppendUtf8(char* out, int room, const wchar_t* wide, int count)
     return WideCharToMultiByte(CP_UTF8, 0, wide, count, out, room, NULL, NULL);
 }
 
-// The ANSI text as UTF-8 at out; the number of bytes written.
+// Appends wide (count units) as UTF-8 with every control character in a visible form ("<CR>",
+// "<LF>", "<0x1B>"): a text from outside (a command line, a path, a window title) can never end
+// a line and start one of its own choosing. "<" and ">" occur in no Windows file name.
+int AppendVisible(char* out, int room, const wchar_t* wide, int count)
+{
+    int used = 0;
+    int start = 0;
+    for (int i = 0; i < count; ++i)
+    {
+        const wchar_t c = wide[i];
+        if (c >= 0x20 && c != 0x7F)
+            continue;
+        used += AppendUtf8(out + used, room - used, wide + start, i - start);
+        start = i + 1;
+        char mark[8];
+        if (c == L'\r')
+            lstrcpyA(mark, "<CR>");
+        else if (c == L'\n')
+            lstrcpyA(mark, "<LF>");
+        else
+            wsprintfA(mark, "<0x%02X>", static_cast<unsigned>(c));
+        const int length = lstrlenA(mark);
+        if (length > room - used)
+            return used;
+        CopyMemory(out + used, mark, length);
+        used += length;
+    }
+    return used + AppendUtf8(out + used, room - used, wide + start, count - start);
+}
+
+// The ANSI text as UTF-8 at out, control characters made visible; the number of bytes written.
 int AppendAnsiAsUtf8(char* out, int room, const char* text)
 {
     wchar_t wide[kAnsiLimit];
     int count = MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kAnsiLimit);
-    return AppendUtf8(out, room, wide, count - 1);
+    return AppendVisible(out, room, wide, count - 1);
 }
 
 // The system's text for error, on one line, as UTF-8 at out; the number of bytes written.
@@ -59,7 +91,7 @@ int AppendErrorText(char* out, int room, DWORD error)
         lstrcpynA(out, unknown, room);
         return lstrlenA(out);
     }
-    return AppendUtf8(out, room, text, static_cast<int>(count));
+    return AppendVisible(out, room, text, static_cast<int>(count));
 }
 
 // Time, thread and the event, with the failure's error or the wide text when there is one, as
@@ -94,7 +126,7 @@ void WriteEvent(const char* format, va_list args, const char* call, DWORD error,
     if (wide)
     {
         const int count = lstrlenW(wide);
-        used += AppendUtf8(line + used, static_cast<int>(sizeof(line)) - used - 3, wide, count);
+        used += AppendVisible(line + used, static_cast<int>(sizeof(line)) - used - 3, wide, count);
     }
     line[used++] = '\r';
     line[used++] = '\n';
@@ -105,6 +137,32 @@ void WriteEvent(const char* format, va_list args, const char* call, DWORD error,
     LeaveCriticalSection(&g_Lock);
 }
 
+// True when the final path of the open file is path itself, both in their long forms and
+// compared without regard to case.
+bool IsFileAtPath(HANDLE file, const wchar_t* path)
+{
+    wchar_t final[kPathLimit];
+    DWORD length = GetFinalPathNameByHandleW(file, final, kPathLimit,
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= kPathLimit)
+        return false;
+    // "\\?\C:\..." for a drive, "\\?\UNC\server\..." for a share.
+    wchar_t* found = final;
+    if (wcsncmp(found, L"\\\\?\\UNC\\", 8) == 0)
+    {
+        found += 6;
+        found[0] = L'\\';
+    }
+    else if (wcsncmp(found, L"\\\\?\\", 4) == 0)
+    {
+        found += 4;
+    }
+    wchar_t asked[kPathLimit];
+    length = GetLongPathNameW(path, asked, kPathLimit);
+    const wchar_t* expected = length > 0 && length < kPathLimit ? asked : path;
+    return CompareStringOrdinal(found, -1, expected, -1, TRUE) == CSTR_EQUAL;
+}
+
 } // namespace
 
 bool OpenLog(const wchar_t* path, bool mustBeNew)
@@ -113,8 +171,9 @@ bool OpenLog(const wchar_t* path, bool mustBeNew)
         return false;
     // Appending access only: every write lands at the end, also when another run writes to the
     // same file. The link itself is opened, never what it points to, so that an elevated run
-    // cannot be made to write into a file of someone else's choosing.
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+    // cannot be made to write into a file of someone else's choosing; delete access, so that a
+    // file made where it should not have been goes again.
+    HANDLE file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | DELETE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               mustBeNew ? CREATE_NEW : OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH |
@@ -122,6 +181,17 @@ bool OpenLog(const wchar_t* path, bool mustBeNew)
                               NULL);
     if (file == INVALID_HANDLE_VALUE)
         return false;
+    const bool created = mustBeNew || GetLastError() != ERROR_ALREADY_EXISTS;
+    // A link or a mount point on a level above the file leads the open elsewhere: the file must
+    // be the one that the path names, or the run writes no log.
+    if (!IsFileAtPath(file, path))
+    {
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        if (created)
+            SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
+        CloseHandle(file);
+        return false;
+    }
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||

@@ -15,7 +15,10 @@
 // through to the disk before the call returns. A file that holds a log already gets a blank line
 // before this run's lines; a new one starts with the UTF-8 byte order mark. With mustBeNew the
 // file must not exist yet. Anything but a plain file with one name (a link, a device, a folder)
-// is refused. False when no log could be opened; the run then goes on without one.
+// is refused, and so is a file that is not where path says, as when a link on a level above it
+// leads elsewhere (a file made there goes again). Every control character of a logged text is
+// written in a visible form ("<CR>", "<LF>", "<0x1B>"), so that each line is one that the run
+// wrote. False when no log could be opened; the run then goes on without one.
 bool OpenLog(const wchar_t* path, bool mustBeNew);
 // Closes the log; later calls write nothing. Called once no other thread writes any more.
 void CloseLog();

@@ -5,6 +5,25 @@
 
 namespace {
 
+// Logging while no log was ever opened returns at once: the lock of the log is made only when
+// one opens. Tried before any test opens a log, on a thread that must end within seconds.
+DWORD WINAPI LogWithoutALog(void*)
+{
+    LogEvent("no log %d", 1);
+    LogFailure("CreateFileA", ERROR_FILE_NOT_FOUND, "no log");
+    LogWide("no log: ", L"x");
+    return 0;
+}
+bool LoggedWithoutALog()
+{
+    HANDLE thread = CreateThread(NULL, 0, LogWithoutALog, NULL, 0, NULL);
+    const bool ended = thread && WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
+    if (thread)
+        CloseHandle(thread);
+    return ended;
+}
+const bool g_bLoggedWithoutALog = LoggedWithoutALog();
+
 std::wstring Wide(const std::string& ansi)
 {
     wchar_t wide[MAX_PATH];
@@ -16,6 +35,7 @@ std::wstring Wide(const std::string& ansi)
 // Nothing is written while no log is open, and the calls leave the last error as it was.
 TEST(Log, LinesInUtf8WithTimeThreadAndError)
 {
+    EXPECT_TRUE(g_bLoggedWithoutALog) << "a call without a log open entered the log's lock";
     const std::string folder = MakeTempDir("log");
     const std::string path = folder + "run.log";
     LogEvent("before the log");
@@ -24,7 +44,8 @@ TEST(Log, LinesInUtf8WithTimeThreadAndError)
     SetLastError(ERROR_ACCESS_DENIED);
     LogEvent("%s %I64u", Sjis(u8"表 folder").c_str(), 5ULL << 32);
     LogFailure("CreateFileA", ERROR_FILE_NOT_FOUND, "payload %u", 207u);
-    LogWide("wide: ", L"Bj\u00F6rn");
+    LogWide("wide: ", L"Bj\u00F6rn\r\n2001-02-03 04:05:06.789 [1] end\x1B");
+    LogEvent("forged%s", "\r\n2001-02-03 04:05:06.789 [1] end\t\x7F");
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
     CloseLog();
     LogEvent("after the log");
@@ -42,11 +63,13 @@ TEST(Log, LinesInUtf8WithTimeThreadAndError)
                     line.compare(23, strlen(thread), thread) == 0) << line;
         events.push_back(line.substr(23 + strlen(thread)));
     }
-    ASSERT_EQ(3u, events.size()) << data;
+    ASSERT_EQ(4u, events.size()) << data;
     EXPECT_EQ(u8"表 folder 21474836480", events[0]);
     EXPECT_EQ(0u, events[1].find("payload 207: CreateFileA failed, error 2 (0x00000002): ")) << events[1];
     EXPECT_LT(strlen("payload 207: CreateFileA failed, error 2 (0x00000002): "), events[1].size()) << "no text";
-    EXPECT_EQ(u8"wide: Björn", events[2]);
+    // No text from outside starts a line: each control character is shown.
+    EXPECT_EQ(u8"wide: Björn<CR><LF>2001-02-03 04:05:06.789 [1] end<0x1B>", events[2]);
+    EXPECT_EQ("forged<CR><LF>2001-02-03 04:05:06.789 [1] end<0x09><0x7F>", events[3]);
     RemoveTree(folder);
 }
 

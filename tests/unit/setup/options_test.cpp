@@ -63,4 +63,18 @@ TEST(CSetupOptions, SwitchNames)
     EXPECT_FALSE(some.m_Silent);
 }
 
+// "/Log=" and a path: a token longer than "Log=" and the longest path (259 characters) names no
+// file that can be opened and is passed by, counted in characters, not bytes.
+TEST(CSetupOptions, LogSwitchLength)
+{
+    for (size_t length : {263, 264, 400, 527})
+    {
+        const std::wstring value = L"C:\\" + std::wstring(length - 7, L'a');
+        CSetupOptions options("x");
+        options.ParseLogSwitch((L"setup.exe \"/Log=" + value + L"\" /Silent").c_str());
+        EXPECT_EQ(length == 263, options.m_Log) << length;
+        EXPECT_EQ(length == 263 ? value : L"", std::wstring(options.m_LogFile)) << length;
+    }
+}
+
 } // namespace

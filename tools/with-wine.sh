@@ -97,4 +97,25 @@ if mount -t tmpfs -o size=300m,ro tmpfs "$readonly_dir" 2>/dev/null; then
   export PIVORA_READONLY_DRIVE='R:'
 fi
 
+# A temporary folder that Win32 would read as another, as a user's process can lay it out: the
+# link leads to "t.", which Win32 reads as "t", where every name that a run could give its work
+# directory was made in advance with a file planted in it. Made once for each test prefix.
+links="$WINEPREFIX/drive_c/pivora-links"
+if grep -q '^PIVORA_BUILD_TESTS:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null && [ ! -e "$links/made" ]; then
+  python3 - "$links" <<'EOF_LINKS'
+import os, sys
+root = sys.argv[1]
+os.makedirs(os.path.join(root, "t."), exist_ok=True)
+for name in ["exp%X.tmp" % n for n in range(0x10000)] + ["exp.tmp"]:
+    folder = os.path.join(root, "t", name)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "version.dll"), "w") as planted:
+        planted.write("planted")
+if not os.path.islink(os.path.join(root, "link")):
+    os.symlink("t.", os.path.join(root, "link"))
+open(os.path.join(root, "made"), "w").close()
+EOF_LINKS
+fi
+[ -e "$links/made" ] && export PIVORA_LINKED_TEMP='C:\pivora-links\link\'
+
 "$@"

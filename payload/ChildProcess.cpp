@@ -16,6 +16,7 @@ const char kInstallerName[] = "setup.exe";
 const char kWmfDistName[] = "wmfdist.exe";
 // The installer's window title, the same as IDS_INSTALLER_TITLE of the string table, for when
 // that cannot be read.
+const UINT kJapaneseCodePage = 932;
 const wchar_t kInstallerTitle[] = L"Morvane \u30A4\u30F3\u30B9\u30C8\u30FC\u30E9";
 static_assert(sizeof(kArchiveName) - 1 == kLongestWorkFileName &&
               sizeof(kInstallerName) <= sizeof(kArchiveName) &&
@@ -96,15 +97,24 @@ void WaitAndClose(CChildProcess& child)
 // seconds and pulled to the front half a second after it was found. Without it the run goes on.
 void BringInstallerForward()
 {
-    // Looked for in UTF-16, as a Unicode installer window is titled on every ANSI code page.
+    // Looked for in UTF-16, as a Unicode installer window is titled on every ANSI code page. An
+    // ANSI installer window titled with the code page 932 bytes reads as those bytes take it on
+    // the system's code page: where that is another, only the same bytes find it.
     wchar_t title[256];
     if (!LoadStringOr(GetModuleInstance(), IDS_INSTALLER_TITLE, kInstallerTitle, title,
                       sizeof(title) / sizeof(title[0])))
         return;
+    char ansiTitle[512] = "";
+    if (GetACP() != kJapaneseCodePage &&
+        !WideCharToMultiByte(kJapaneseCodePage, 0, title, -1, ansiTitle, sizeof(ansiTitle), NULL,
+                             NULL))
+        ansiTitle[0] = '\0';
     const DWORD start = MilliSeconds();
     for (;;)
     {
         HWND window = FindWindowW(NULL, title);
+        if (!window && ansiTitle[0])
+            window = FindWindowA(NULL, ansiTitle);
         Sleep(kWindowSearchStepMs);
         if (window)
         {

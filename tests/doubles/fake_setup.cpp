@@ -71,8 +71,26 @@ HWND ShowInstallerWindow(HINSTANCE instance)
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = L"PivoraFakeSetup";
     RegisterClassW(&wc);
-    HWND window = CreateWindowExW(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW, 200, 200, 360,
-                                  240, NULL, NULL, instance, NULL);
+    HWND window;
+    if (FakeEnvInt("PIVORA_FAKE_SETUP_ANSI_WINDOW", 0) == 1)
+    {
+        // An ANSI installer whose title is the code page 932 bytes, whatever the system's.
+        char ansiTitle[512];
+        WideCharToMultiByte(932, 0, title, -1, ansiTitle, sizeof(ansiTitle), NULL, NULL);
+        WNDCLASSA ansiClass = {};
+        ansiClass.lpfnWndProc = DefWindowProcA;
+        ansiClass.hInstance = instance;
+        ansiClass.hbrBackground = wc.hbrBackground;
+        ansiClass.lpszClassName = "PivoraFakeSetupAnsi";
+        RegisterClassA(&ansiClass);
+        window = CreateWindowExA(0, ansiClass.lpszClassName, ansiTitle, WS_OVERLAPPEDWINDOW, 200,
+                                 200, 360, 240, NULL, NULL, instance, NULL);
+    }
+    else
+    {
+        window = CreateWindowExW(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW, 200, 200, 360,
+                                 240, NULL, NULL, instance, NULL);
+    }
     // Shown without taking the activation: only the bootstrapper's pull to the front makes it
     // the foreground window, so the log tells whether that pull happened.
     ShowWindow(window, SW_SHOWNOACTIVATE);

@@ -55,6 +55,14 @@ TEST_F(CodePage1252, EveryTextReadsAsTheResourcesHoldIt)
     EXPECT_EQ(WideFromUtf8(Messages::Utf8(108)), result.messages[0].wideCaption);
     ExpectLogEnd("completed", 0);
 
+    // An ANSI installer window titled with the code page 932 bytes is found too.
+    SetupRun ansi = Run("/Silent");
+    ansi.environment.push_back({"PIVORA_FAKE_SETUP_ANSI_WINDOW", "1"});
+    DeleteFileA(m_LogPath.c_str());
+    RunSetup(ansi);
+    EXPECT_GE(Find("setup foreground=1"), 0) << "the ANSI installer window was not found";
+    ExpectLogEnd("completed", 0);
+
     SetupRun cancelled = Run();
     cancelled.screenshotPrefix = "cp1252-interrupted";
     cancelled.onDestination = [](HWND) { return IDCANCEL; };

@@ -270,10 +270,13 @@ TEST_F(Install, DamagedPayloadIsNotRun)
     }
 }
 
-// A temporary folder that is read-only, and one so deep that the work directory, its
-// backslash and "PivoraSetup_IS.bin" would not fit in MAX_PATH: no work directory, nothing
-// written there, exit code -1.
-TEST_F(Install, WorkDirectoryThatCannotBeMadeEndsTheRun)
+// Temporary folders where the run has no safe work directory: one that is read-only, one so
+// deep that the work directory, its backslash and "PivoraSetup_IS.bin" would not fit in MAX_PATH,
+// and one whose link leads to a level that Win32 reads as another ("t." as "t", where every name
+// of a work directory was made in advance with a file in it). The elevated run works in the
+// Windows temporary folder instead, never in a folder it did not make, completes, and leaves
+// nothing in either.
+TEST_F(Install, WindowsTemporaryFolderWhereTheUsersIsNoPlaceForTheRun)
 {
     std::string deep = m_Temp;
     while (deep.size() < 165)
@@ -281,23 +284,58 @@ TEST_F(Install, WorkDirectoryThatCannotBeMadeEndsTheRun)
     deep += std::string(235 - deep.size() - 1, 'd') + "\\";
     for (size_t pos = m_Temp.size(); (pos = deep.find('\\', pos + 1)) != std::string::npos;)
         CreateDirectoryA(deep.substr(0, pos).c_str(), NULL);
+    char windowsTemp[MAX_PATH];
+    ASSERT_TRUE(GetWindowsDirectoryA(windowsTemp, MAX_PATH));
+    lstrcatA(windowsTemp, "\\Temp\\");
     const char* drive = getenv("PIVORA_READONLY_DRIVE");
-    for (const std::string& temp : {drive && *drive ? std::string(drive) + "\\" : std::string(), deep})
+    const char* linked = getenv("PIVORA_LINKED_TEMP");
+    for (const std::string& temp : {drive && *drive ? std::string(drive) + "\\" : std::string(), deep,
+                                    linked ? std::string(linked) : std::string()})
     {
         if (temp.empty())
-            continue;   // no read-only drive mapped
+            continue;   // no such drive or link in this session
         SCOPED_TRACE(temp);
-        SetupRun run = Run();
-        run.environment = {{"TEMP", temp}, {"TMP", temp}};
-        run.timeoutMs = 20000;
+        const Lines before = ListFolder(temp);
+        SetupRun run = Run("/Silent");
+        run.environment[0].second = run.environment[1].second = temp;
         RunResult result = RunSetup(run);
-        EXPECT_FALSE(result.timedOut);
-        EXPECT_EQ(0xFFFFFFFFu, result.exitCode);
+        EXPECT_EQ(0u, result.exitCode);
         EXPECT_TRUE(result.messages.empty());
-        EXPECT_FALSE(result.destinationShown);
-        EXPECT_EQ(std::vector<std::string>(), ListFolder(temp));
-        ExpectLogEnd("no work directory", -1);
+        EXPECT_GE(Find("wmfdist start"), 0);
+        ExpectLogEnd("completed", 0);
+        int made = 0;
+        for (const std::string& event : RunLog())
+        {
+            const bool held = event.size() > 30 && event.compare(0, 16, "work directory: ") == 0 &&
+                              event.compare(event.size() - 14, 14, " made and held") == 0;
+            made += held;
+            const size_t at = held ? 16 : event.compare(0, 9, "starting ") == 0 ? 9 : 0;
+            if (at)
+            {
+                EXPECT_EQ(0, _strnicmp(event.c_str() + at, windowsTemp, strlen(windowsTemp))) << event;
+            }
+        }
+        EXPECT_EQ(1, made);
+        EXPECT_EQ(before, ListFolder(temp));
+        EXPECT_EQ(Lines{}, ListFolder(windowsTemp, "exp*"));
+        RemoveTree(m_LogPath);
     }
+}
+
+// Texts from outside with line breaks in them (a quoted switch, the temporary folder) start no
+// line of the log: the line that they forge is nowhere at the start of a line, and every line
+// begins with its time and thread.
+TEST_F(Install, NoLineOfTheLogComesFromOutside)
+{
+    const std::string forged = "2001-02-03 04:05:06.789 [1] end: completed; exit code 0";
+    SetupRun run = Run("/Silent \"x\r\n" + forged + "\"");
+    run.environment[0].second = run.environment[1].second = m_Temp + "\r\n" + forged + "\\";
+    RunSetup(run);
+    std::string data;
+    ASSERT_TRUE(ReadFileBytes(m_RunLog, &data));
+    EXPECT_EQ(std::string::npos, data.find("\n" + forged)) << data;
+    EXPECT_NE(std::string::npos, data.find("<CR><LF>" + forged)) << data;
+    ExpectLogEnd("too little temporary space", -1);
 }
 
 // DirectX older than 9: the DirectX setup beside the media decides how the run goes on.

@@ -9,6 +9,7 @@
 #include "base/Text.h"
 #include "payload/ChildProcess.h"
 #include "setup/Hardening.h"
+#include "setup/StaleWorkDirectory.h"
 #include "ui/Folder.h"
 
 namespace {
@@ -296,6 +297,7 @@ bool CWorkDirectory::Create(const char* tempFolder)
     }
     m_bCreated = true;
     LogEvent("work directory: %s made and held", m_szPath);
+    RecordWorkDirectory(m_hHold.Get(), m_szFinalPath);
     return true;
 }
 
@@ -422,5 +424,8 @@ void CWorkDirectory::Remove()
                    m_szPath);
     ReleaseHold();
     if (deleted)
+    {
         LogEvent("work directory: %s removed", m_szPath);
+        ForgetWorkDirectory(m_szFinalPath);
+    }
 }

@@ -99,14 +99,18 @@ TEST_F(KilledRun, ReplacedDirectoryIsLeftAlone)
     RemoveTree(left + ".old");
     ASSERT_TRUE(WriteFileBytes(left + "\\mine.txt", "the user's own"));
 
-    RunResult result = RunSetup(Run("/Silent"));
-    EXPECT_EQ(0u, result.exitCode);
+    // A run that ends at its space check, before it records a directory of its own: a temporary
+    // folder that does not exist.
+    SetupRun run = Run("/Silent");
+    run.environment[0].second = run.environment[1].second = m_Temp + "missing\\";
+    RunResult result = RunSetup(run);
+    EXPECT_EQ(Lines{Messages::NoSpace()}, Texts(result));
     EXPECT_EQ(Lines{"mine.txt"}, ListFolder(left + "\\"));
     EXPECT_FALSE(ValueExists(kPivoraKey, "SetupWorkDirectory"));
     const Lines events = RunLog();
     EXPECT_NE(events.end(), std::find_if(events.begin(), events.end(), [](const std::string& e) {
         return e.find("earlier work directory: the name now belongs to another") == 0; }));
-    ExpectLogEnd("completed", 0);
+    ExpectLogEnd("too little temporary space", -1);
 }
 
 } // namespace

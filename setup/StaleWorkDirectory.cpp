@@ -14,6 +14,8 @@ const int kPathOffset = 8 + 1 + 16 + 1;
 const int kRecordLength = kPathOffset + MAX_PATH + 8;
 // A path of MAX_PATH characters has at most this many levels below its drive.
 const int kMaxLevels = MAX_PATH / 2;
+// ERROR_STOPPED_ON_SYMLINK, which mingw-w64's headers lack: a level of the path is a link.
+const DWORD kErrorStoppedOnLink = 681;
 
 bool ParseHex(const wchar_t* text, int digits, ULONGLONG& value)
 {
@@ -29,7 +31,8 @@ bool ParseHex(const wchar_t* text, int digits, ULONGLONG& value)
     return true;
 }
 
-// The record as it stands, into text (kRecordLength characters); false when there is none.
+// The record as it stands, into text (kRecordLength characters), empty when it is not a text
+// that fits; false when there is none.
 bool ReadRecord(wchar_t* text)
 {
     CKeyHandle key;
@@ -38,10 +41,11 @@ bool ReadRecord(wchar_t* text)
         return false;
     DWORD type = 0;
     DWORD size = (kRecordLength - 1) * sizeof(wchar_t);
-    if (RegQueryValueExW(key.Get(), kWorkDirectoryRecord, NULL, &type, reinterpret_cast<BYTE*>(text),
-                         &size) != ERROR_SUCCESS)
+    const LONG error = RegQueryValueExW(key.Get(), kWorkDirectoryRecord, NULL, &type,
+                                        reinterpret_cast<BYTE*>(text), &size);
+    if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA)
         return false;
-    text[type == REG_SZ ? size / sizeof(wchar_t) : 0] = L'\0';
+    text[error == ERROR_SUCCESS && type == REG_SZ ? size / sizeof(wchar_t) : 0] = L'\0';
     return true;
 }
 
@@ -85,14 +89,21 @@ bool HoldLevelsAbove(const wchar_t* path, CKernelHandle* levels)
         lstrcpynW(level, path, i + 1);
         BY_HANDLE_FILE_INFORMATION info;
         if (count == kMaxLevels)
+        {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return false;
+        }
         levels[count].Reset(CreateFileW(level, FILE_LIST_DIRECTORY | SYNCHRONIZE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                         NULL));
-        if (!levels[count].IsSet() || !GetFileInformationByHandle(levels[count].Get(), &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        if (!levels[count].IsSet() || !GetFileInformationByHandle(levels[count].Get(), &info))
             return false;
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        {
+            SetLastError(kErrorStoppedOnLink);
+            return false;
+        }
         ++count;
     }
     return true;

@@ -1,4 +1,5 @@
 #include "setup/StaleWorkDirectory.h"
+#include <wchar.h>
 #include "base/Log.h"
 #include "base/ScopedHandle.h"
 #include "setup/Hardening.h"
@@ -149,7 +150,7 @@ void RemoveRecorded(const FileIdentity& recorded, const wchar_t* path)
     const DWORD length = GetFinalPathNameByHandleW(directory.Get(), final, size,
                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     const wchar_t* held = length > 4 && final[0] == L'\\' && final[1] == L'\\' ? final + 4 : final;
-    if (length == 0 || length >= size || lstrcmpiW(held, path) != 0)
+    if (length == 0 || length >= size || wcscmp(held, path) != 0)
     {
         LogEvent("earlier work directory: not reached by its own path; left alone");
         return;
@@ -196,7 +197,7 @@ void ForgetWorkDirectory(const wchar_t* finalPath)
     wchar_t text[kRecordLength];
     FileIdentity identity;
     const wchar_t* path = NULL;
-    if (ReadRecord(text) && ParseRecord(text, identity, path) && lstrcmpiW(path, finalPath) == 0)
+    if (ReadRecord(text) && ParseRecord(text, identity, path) && wcscmp(path, finalPath) == 0)
         DeleteRecord();
 }
 

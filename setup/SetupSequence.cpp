@@ -10,6 +10,7 @@
 #include "setup/InstallStage.h"
 #include "setup/Options.h"
 #include "setup/RunState.h"
+#include "setup/StaleWorkDirectory.h"
 #include "setup/WorkDirectory.h"
 #include "system/Registry.h"
 #include "system/Restart.h"
@@ -121,6 +122,9 @@ bool HasTempSpace(const char* folder)
 // The run once the mutex is held: everything it makes is released before it returns.
 int RunWithMutex(const CSetupOptions& options)
 {
+    // What a killed run left behind goes first: its space counts for this run too.
+    RemoveRecordedWorkDirectory();
+
     // Loaded at every start; no value of it is used.
     CProfileDoc profile;
     profile.Load(kProfileName, TRUE, kProfileFolderWindows);

@@ -9,6 +9,7 @@
 #include "base/Text.h"
 #include "payload/ChildProcess.h"
 #include "setup/Hardening.h"
+#include "setup/StaleWorkDirectory.h"
 #include "ui/Folder.h"
 
 namespace {
@@ -267,6 +268,46 @@ bool GetWindowsTemporaryFolder(char* folder)
     return GetAnsiPath(wide, folder, MAX_PATH);
 }
 
+bool HoldFoldersAbove(const wchar_t* path, CKernelHandle* levels, const char* what)
+{
+    const int length = lstrlenW(path);
+    int count = 0;
+    for (int i = 3; i < length; ++i)
+    {
+        if (path[i] != L'\\')
+            continue;
+        wchar_t level[MAX_PATH + 8];
+        lstrcpynW(level, path, i + 1);
+        if (count == kMaxPathLevels)
+        {
+            LogEvent("%s: more than %d folders above it", what, kMaxPathLevels);
+            return false;
+        }
+        levels[count].Reset(CreateFileW(level, FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        NULL));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!levels[count].IsSet())
+        {
+            LogFailure("CreateFileW", GetLastError(), "%s: a folder above it cannot be held", what);
+            return false;
+        }
+        if (!GetFileInformationByHandle(levels[count].Get(), &info))
+        {
+            LogFailure("GetFileInformationByHandle", GetLastError(), "%s: a folder above it", what);
+            return false;
+        }
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        {
+            LogEvent("%s: a folder above it is a link or a mount point", what);
+            return false;
+        }
+        ++count;
+    }
+    return true;
+}
+
 PSECURITY_DESCRIPTOR CreateAdminOnlyDescriptor()
 {
     PSECURITY_DESCRIPTOR descriptor = NULL;
@@ -361,6 +402,7 @@ bool CWorkDirectory::Create(const char* tempFolder)
     }
     m_bCreated = true;
     LogEvent("work directory: %s made and held", m_szPath);
+    RecordWorkDirectory(m_hHold.Get(), m_szFinalPath);
     return true;
 }
 
@@ -462,43 +504,8 @@ bool CWorkDirectory::NamesHeldDirectory(const char* path)
 // changed meanwhile, what is held is not the way to the directory.
 bool CWorkDirectory::HoldLevels(const wchar_t* path)
 {
-    const int length = lstrlenW(path);
-    int count = 0;
-    for (int i = 3; i < length; ++i)
-    {
-        if (path[i] != L'\\')
-            continue;
-        wchar_t level[MAX_PATH + 8];
-        lstrcpynW(level, path, i + 1);
-        if (count == kMaxLevels)
-        {
-            LogEvent("work directory: more than %d folders above it", kMaxLevels);
-            return false;
-        }
-        m_hLevels[count].Reset(CreateFileW(level, FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                           NULL));
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!m_hLevels[count].IsSet())
-        {
-            LogFailure("CreateFileW", GetLastError(), "work directory: a folder above it cannot "
-                       "be held");
-            return false;
-        }
-        if (!GetFileInformationByHandle(m_hLevels[count].Get(), &info))
-        {
-            LogFailure("GetFileInformationByHandle", GetLastError(), "work directory: a folder "
-                       "above it");
-            return false;
-        }
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        {
-            LogEvent("work directory: a folder above it is a link or a mount point");
-            return false;
-        }
-        ++count;
-    }
+    if (!HoldFoldersAbove(path, m_hLevels, "work directory"))
+        return false;
     wchar_t again[MAX_PATH + 8];
     if (!GetHeldPath(m_Calls, m_hHold.Get(), again) || wcscmp(again, path) != 0)
     {
@@ -564,5 +571,8 @@ void CWorkDirectory::Remove()
     m_bCreated = false;
     DeleteContentsOf(m_hHold.Get(), m_szFinalPath);
     if (DeleteHeld())
+    {
         LogEvent("work directory: %s removed", m_szPath);
+        ForgetWorkDirectory(m_szFinalPath);
+    }
 }

@@ -4,6 +4,9 @@
 #include <windows.h>
 #include "base/ScopedHandle.h"
 
+// A path of MAX_PATH characters has at most this many levels below its drive.
+const int kMaxPathLevels = MAX_PATH / 2;
+
 // The Windows calls by which the run finds its temporary folder, names its work directory and
 // learns what it made. The run uses the system's; a test gives its own to reach the ends that a
 // real system rarely shows (every name taken, a directory gone after it was made, a final path
@@ -55,9 +58,6 @@ public:
     const char* GetPath() const { return m_szPath; }
 
 private:
-    // A path of MAX_PATH characters has at most this many levels below its drive.
-    static const int kMaxLevels = MAX_PATH / 2;
-
     bool TakeFinalPath();
     bool IsSafeVolume(const wchar_t* path);
     bool HoldLevels(const wchar_t* path);
@@ -71,7 +71,7 @@ private:
     // form may still fit the ANSI calls).
     wchar_t m_szFinalPath[MAX_PATH + 8];
     CKernelHandle m_hHold;
-    CKernelHandle m_hLevels[kMaxLevels];   // every folder above it, the drive's root aside
+    CKernelHandle m_hLevels[kMaxPathLevels];   // every folder above it, the drive's root aside
     bool m_bCreated;
 };
 
@@ -86,6 +86,13 @@ struct FileIdentity
     }
 };
 bool GetFileIdentity(HANDLE handle, FileIdentity& identity);
+
+// Holds every folder above path (the drive's root aside) into levels (kMaxPathLevels handles),
+// each open without delete sharing and each a plain folder, never a link or a mount point:
+// renaming or deleting a folder takes an open for delete, which the hold refuses, so while they
+// are held the path leads where it led when they were opened. False when one cannot be held;
+// the log names the cause, after what ("work directory").
+bool HoldFoldersAbove(const wchar_t* path, CKernelHandle* levels, const char* what);
 
 // Deletes everything in the directory open as directory (list and delete access), whose final
 // path is finalPath, depth first, links themselves and never what they point to; then sets the

@@ -10,6 +10,7 @@
 #include "setup/InstallStage.h"
 #include "setup/Options.h"
 #include "setup/RunState.h"
+#include "setup/TempSpace.h"
 #include "setup/WorkDirectory.h"
 #include "system/Registry.h"
 #include "system/Restart.h"
@@ -24,6 +25,7 @@ const char kProfileName[] = "halvoro.ini";
 const char* const kStageEnds[] = {"completed", "setup failed", "destination dialog cancelled",
                                   "installation cancelled by the installer",
                                   "DirectX setup declined",
+                                  "temporary space ran out while writing",
                                   "DirectX too old and no DirectX setup at hand"};
 
 int EndRun(const char* end, int exitCode)
@@ -113,15 +115,7 @@ int RunWithMutex(const CSetupOptions& options)
 
     char tempFolder[MAX_PATH];
     GetTemporaryFolder(tempFolder);
-    ULARGE_INTEGER available;
-    bool queryOk = GetDiskFreeSpaceExA(tempFolder, &available, NULL, NULL) != FALSE;
-    if (!queryOk)
-        LogFailure("GetDiskFreeSpaceExA", GetLastError(), "temporary folder %s: free space unknown",
-                   tempFolder);
-    else
-        LogEvent("temporary folder %s: %I64u bytes free, %I64u needed", tempFolder,
-                 available.QuadPart, TEMP_SPACE_NEEDED);
-    if (!TempSpaceIsEnough(queryOk, available.QuadPart))
+    if (!TempFolderHasRoom(tempFolder, TempSpaceNeeded()))
     {
         ShowMessage(IDS_NOSPACE, MB_OK);
         return EndRun("too little temporary space", -1);
@@ -182,11 +176,6 @@ int RunWithMutex(const CSetupOptions& options)
 }
 
 } // namespace
-
-bool TempSpaceIsEnough(bool queryOk, ULONGLONG availableToCaller)
-{
-    return queryOk && availableToCaller >= TEMP_SPACE_NEEDED;
-}
 
 int RunSetup(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine,
              int /*nCmdShow*/)

@@ -37,12 +37,14 @@ fi
 xvfb_pid=""
 lowspace="$build/lowspace$suffix"
 readonly_dir="$build/readonly$suffix"
+roomy="$build/roomy$suffix"
 cleanup() {
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -f "$WINEPREFIX/dosdevices/t:" "$WINEPREFIX/dosdevices/r:"
+  rm -f "$WINEPREFIX/dosdevices/t:" "$WINEPREFIX/dosdevices/r:" "$WINEPREFIX/dosdevices/s:"
   mountpoint -q "$lowspace" && umount "$lowspace"
+  mountpoint -q "$roomy" && umount "$roomy"
   mountpoint -q "$readonly_dir" && umount "$readonly_dir"
 }
 trap cleanup EXIT
@@ -88,6 +90,14 @@ if mount -t tmpfs -o size=50m tmpfs "$lowspace" 2>/dev/null; then
   export PIVORA_LOWSPACE_DRIVE='T:'
 else
   echo "with-wine: no tmpfs could be mounted; the low-space tests will be skipped" >&2
+fi
+# Drive S: (205 MiB): more free space than the 200 MiB that every run asks for, less than a
+# payload of about 100 MiB needs (the archive, its files and wmfdist.exe), and small enough to
+# fill up while a run writes there.
+mkdir -p "$roomy"
+if mount -t tmpfs -o size=205m tmpfs "$roomy" 2>/dev/null; then
+  ln -sfn "$roomy" "$WINEPREFIX/dosdevices/s:"
+  export PIVORA_ROOMY_DRIVE='S:'
 fi
 # Read-only drive R: (300 MiB free, nothing can be created on it), for the work directory that
 # cannot be made.

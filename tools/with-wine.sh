@@ -70,17 +70,26 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1
-  # Outside the Japanese locale Wine draws the dialogs and message boxes in fonts without
-  # Japanese glyphs: they are replaced by the Japanese font installed with the tools.
-  if [ -n "$suffix" ]; then
-    for font in "MS Shell Dlg" "MS Shell Dlg 2" Tahoma "Microsoft Sans Serif"; do
-      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ /d IPAGothic /f >/dev/null 2>&1
-    done
-  fi
   wineserver -w
 fi
 
 wineserver -p
+# Every session, also in a prefix made before: the dialog fonts and the screen's DPI.
+# Windows draws the dialogs and message boxes of a Japanese system in the proportional MS UI
+# Gothic ("MS Shell Dlg" and "MS Shell Dlg 2" stand for it); Wine has no such font and would
+# take a monospaced Japanese one, whose wider texts wrap where Windows' do not. The proportional
+# IPAPGothic (fonts-ipafont-gothic) takes the place of all three, and outside the Japanese
+# locale also of the Western dialog fonts, which have no Japanese glyphs.
+# PIVORA_DPI=144 (or another value) sets the DPI, as a user's display scaling does (144 is
+# 150 %); 96 otherwise.
+{
+  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
+  fonts=("MS Shell Dlg" "MS Shell Dlg 2" "MS UI Gothic")
+  [ -n "$suffix" ] && fonts+=(Tahoma "Microsoft Sans Serif")
+  for font in "${fonts[@]}"; do printf '"%s"="IPAPGothic"\n' "$font"; done
+  printf '\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n' "${PIVORA_DPI:-96}"
+} >"$build/session$suffix.reg"
+wine reg import "Z:$(printf '%s' "$build/session$suffix.reg" | tr / '\\')" >/dev/null 2>&1
 wine reg query 'HKLM\Software' >/dev/null 2>&1   # warm the server and the prefix once
 
 # Low-space drive T: (50 MiB), for the free-space refusals.

@@ -182,6 +182,16 @@ int RunNeeds(const std::string& archive, const std::string& wmfdist)
     std::uint64_t wmfdistSize = 0;
     if (!FileSizeOf(archive, &archiveSize, &error) || !FileSizeOf(wmfdist, &wmfdistSize, &error))
         return Fail("needs", error);
+    // The payloads are resources of the program's image, which is mapped whole into the address
+    // space when the program starts. A PE image has 32-bit sizes, and Windows loads no image of
+    // 2 GiB or more; the 32-bit program has 2 GiB of address space in all, which must also hold
+    // the system's DLLs, its stack and its heap. The program itself takes less than 1 MiB.
+    const std::uint64_t imageLimit = (2048ull - 1) << 20;
+    if (archiveSize + wmfdistSize >= imageLimit)
+        return Fail("needs", "the payloads take " + std::to_string(archiveSize + wmfdistSize)
+                                 + " bytes; with the program they would make an image of 2 GiB or more, "
+                                   "which Windows does not load and a 32-bit process has no room for "
+                                   "(at most " + std::to_string(imageLimit - 1) + " bytes of payloads)");
     const std::uint64_t written = archiveSize + content + wmfdistSize;
     const std::uint64_t needed = written > kTempSpaceFloor ? written : kTempSpaceFloor;
     std::printf("payload needs %llu MiB in the temporary folder (archive %llu bytes, its files %llu "

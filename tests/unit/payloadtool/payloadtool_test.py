@@ -309,6 +309,9 @@ class PayloadToolTest(unittest.TestCase):
             self.assertEqual((0, b""), (result.returncode, result.stderr))
             self.assertTrue(result.stdout.startswith(b"payload needs %d MiB in the temporary folder (" % mib),
                             result.stdout)
+        with open(self.path("wmfdist.exe"), "wb") as f:
+            f.truncate((2047 << 20) - len(data))
+        self.assert_refused(run("needs", self.path("a.pk24"), self.path("wmfdist.exe")), "an image of 2 GiB or more")
         write(self.path("bad.pk24"), data[:-1])
         self.assert_refused(run("needs", self.path("bad.pk24"), wmfdist), "declares 3000 bytes, but only 2999 follow")
 

@@ -6,6 +6,8 @@
 # PIVORA_WINE_LOCALE=en_US.UTF-8 (or another locale) makes it a session of that locale's ANSI
 # code page (1252 for en_US) with a prefix of its own, wineprefix-en_US: the code page holds for
 # the whole session, and such a session may run inside another one.
+# PIVORA_DPI=144 (or another value but 96) makes it a session at that DPI, with a prefix of its
+# own (wineprefix-144dpi); it too may run inside another session.
 #   tools/with-wine.sh <build dir> <command...>
 set -u
 build=$(cd "$1" && pwd); shift
@@ -13,6 +15,9 @@ build=$(cd "$1" && pwd); shift
 locale=${PIVORA_WINE_LOCALE:-ja_JP.UTF-8}
 suffix=""
 [ "$locale" = ja_JP.UTF-8 ] || suffix="-${locale%%.*}"
+western=$suffix
+# Another DPI (PIVORA_DPI, below) is a session of its own too, in a prefix of its own.
+[ -n "${PIVORA_DPI:-}" ] && [ "$PIVORA_DPI" != 96 ] && suffix="$suffix-${PIVORA_DPI}dpi"
 export WINEPREFIX="$build/wineprefix$suffix"
 export WINEARCH=win64
 export WINEDEBUG=-all
@@ -85,7 +90,7 @@ wineserver -p
 {
   printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
   fonts=("MS Shell Dlg" "MS Shell Dlg 2" "MS UI Gothic")
-  [ -n "$suffix" ] && fonts+=(Tahoma "Microsoft Sans Serif")
+  [ -n "$western" ] && fonts+=(Tahoma "Microsoft Sans Serif")
   for font in "${fonts[@]}"; do printf '"%s"="IPAPGothic"\n' "$font"; done
   printf '\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n' "${PIVORA_DPI:-96}"
 } >"$build/session$suffix.reg"

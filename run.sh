@@ -4,6 +4,8 @@
 #                     without one, under Xvfb with every window answered by its default and a
 #                     screenshot of each window saved to <build>/walkthrough/
 #   ./run.sh build    only build
+#   PIVORA_DPI=144 ./run.sh   the same at 144 DPI (150 % display scaling); the screenshots then go
+#                     to <build>/walkthrough-144dpi/
 # The shipped program is the 32-bit build/PivoraSetup.exe. Where this machine cannot run 32-bit
 # code, the 64-bit flavour of the same sources (build-x64/PivoraSetup.exe) is built and run
 # instead. PIVORA_ARCH=x86 or x64 chooses the flavour.
@@ -38,14 +40,15 @@ fi
 
 # No display: a walkthrough under Xvfb that answers every window with its default and keeps a
 # screenshot of each, in order.
-rm -rf "$dir/walkthrough"
+shots=walkthrough${PIVORA_DPI:+-${PIVORA_DPI}dpi}
+rm -rf "$dir/$shots"
 tools/with-wine.sh "$dir" bash -c '
-  dir=$1
-  wine "$dir/walkthrough.exe" "$dir/PivoraSetup.exe" "$(winepath -w "$dir/walkthrough")" >"$dir/walkthrough.log" 2>&1
+  dir=$1 shots=$2
+  wine "$dir/walkthrough.exe" "$dir/PivoraSetup.exe" "$(winepath -w "$dir/$shots")" >"$dir/walkthrough.log" 2>&1
   rc=$?
   grep -a -v "^ALSA\|^wine:" "$dir/walkthrough.log" | tr -d "\r" |
     while read -r line; do
       case "$line" in *.png) echo "$(winepath -u "$line")" ;; *) echo "$line" ;; esac
     done
-  exit $rc' walkthrough "$dir"
-echo "screenshots of the walkthrough: $(pwd)/$dir/walkthrough/"
+  exit $rc' walkthrough "$dir" "$shots"
+echo "screenshots of the walkthrough: $(pwd)/$dir/$shots/"

@@ -3,6 +3,8 @@
 
   make_payload.py <folder> <MiB>
 
+Any size: the bytes are drawn and written in pieces of 16 MiB.
+
 Several files, one large: about three quarters of the size in one file, the rest in six medium
 files and a small one, beside setup.exe and an empty file; all at the top of the folder (the
 extraction makes no folders).
@@ -11,6 +13,8 @@ import os
 import random
 import shutil
 import sys
+
+PIECE = 16 << 20
 
 
 def main():
@@ -21,8 +25,11 @@ def main():
     rng = random.Random(mib)
 
     def write(name, size):
+        # In pieces: one randbytes() call overflows at 256 MiB. Pieces of whole 32-bit words
+        # draw the same bytes as one call would.
         with open(os.path.join(folder, name), "wb") as f:
-            f.write(rng.randbytes(size))
+            for at in range(0, size, PIECE):
+                f.write(rng.randbytes(min(PIECE, size - at)))
         return size
 
     left = total

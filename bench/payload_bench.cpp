@@ -112,7 +112,7 @@ bool UnpackAndExtract(const std::string& archive, const std::string& dest, const
         }
     }
     double start = NowMs();
-    bool unpacked = UnpackResource(IDR_ARCHIVE, archive.c_str());
+    bool unpacked = SUCCEEDED(UnpackResource(IDR_ARCHIVE, archive.c_str()));
     double unpackEnd = NowMs();
     HRESULT hr = E_FAIL;
     double extractStart = 0;

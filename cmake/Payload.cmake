@@ -134,7 +134,9 @@ add_custom_command(OUTPUT ${pivora_wmfdist_scrambled}
   DEPENDS payloadtool ${PIVORA_PAYLOADTOOL} ${pivora_payload_inputs} ${pivora_wmfdist_depends}
   COMMENT "Scrambling the redistributable payload"
   VERBATIM)
+# Whenever the payloads change, the build tells what they need in the temporary folder.
 add_custom_command(OUTPUT ${pivora_checksums}
+  COMMAND ${PIVORA_PAYLOADTOOL} needs ${PIVORA_PAYLOAD_ARCHIVE} ${pivora_wmfdist}
   COMMAND ${PIVORA_PAYLOADTOOL} checksum ${PIVORA_PAYLOAD_ARCHIVE} ${pivora_wmfdist} ${pivora_checksums}
   DEPENDS payloadtool ${PIVORA_PAYLOADTOOL} ${PIVORA_PAYLOAD_ARCHIVE} ${pivora_payload_inputs}
           ${pivora_wmfdist_depends}

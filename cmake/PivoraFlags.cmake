@@ -8,7 +8,20 @@ set(CMAKE_CXX_EXTENSIONS OFF)
 # UTF-8 sources, Japanese resources: windres reads them as code page 65001.
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 
-add_compile_options(-Wall -Wextra -fno-exceptions)
+add_compile_options(-Wall -Wextra -fno-exceptions $<$<COMPILE_LANGUAGE:CXX>:-fno-rtti>)
+
+# Built for size, as setup programs are: the program's own code is small next to any payload,
+# and runs once. The loops that touch every byte of a payload (the unscrambling and the copy of
+# the archive's entries, in payload/Unpack.cpp and payload/Archive.cpp) keep the speed of -O3:
+# pivora_compile_for_speed() gives those two files that level wherever they are compiled. zlib's
+# CRC-32 is the system library's, built as Debian builds it.
+set(CMAKE_C_FLAGS_RELEASE "-Os -DNDEBUG")
+set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG")
+set(PIVORA_SPEED_SOURCES ${CMAKE_CURRENT_LIST_DIR}/../payload/Unpack.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../payload/Archive.cpp)
+function(pivora_compile_for_speed)
+  set_source_files_properties(${PIVORA_SPEED_SOURCES} PROPERTIES COMPILE_OPTIONS -O3)
+endfunction()
 # Small images: every function and datum in a section of its own, and the linker drops the
 # sections that nothing uses.
 add_compile_options(-ffunction-sections -fdata-sections)

@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "base/Module.h"
 #include "payload/OutputFile.h"
+#include "payload/Unpack.h"
 #include <new>
 #include <string.h>
 
@@ -181,7 +182,8 @@ HRESULT ExtractEntries(CFileObject& archive, const char* destinationFolder, LONG
         if (FAILED(hr))
         {
             LogFailure(hr == HR_END_OF_FILE ? "ReadFile" : "WriteFile", ErrorOfResult(hr),
-                       "archive entry \"%s\" (%I64d bytes) cut short", name, dataSize);
+                       "archive entry \"%s\" (%I64d bytes): %s cut short", name, dataSize,
+                       path.GetText());
             return hr;
         }
         LogEvent("archive entry \"%s\" extracted: %I64d bytes", name, dataSize);
@@ -222,4 +224,32 @@ HRESULT ExtractArchive(const char* archivePath, const char* destinationFolder)
     hr = ExtractEntries(archive, destinationFolder ? destinationFolder : "", remaining, buffer);
     delete[] buffer;
     return hr;
+}
+
+ULONGLONG ArchiveExtractedSize(CPayloadReader& archive)
+{
+    // The walk of ExtractEntries over the plain bytes, without the names: the same count of the
+    // declared total, the same end at a header cut short or an entry cut short.
+    const DWORD size = archive.GetSize();
+    BYTE header[kFileHeaderSize];
+    if (!archive.Read(0, header, kFileHeaderSize) ||
+        memcmp(header + kMagicOffset, kMagic, sizeof(kMagic)) != 0)
+        return 0;
+    LONGLONG remaining = CountDown(ReadInt64(header), kFileHeaderSize);
+    ULONGLONG total = 0;
+    DWORD offset = kFileHeaderSize;
+    while (remaining > 0 && archive.Read(offset, header, 8) &&
+           size - offset >= kEntryHeaderSize)
+    {
+        const LONGLONG dataSize = ReadInt64(header);
+        offset += kEntryHeaderSize;
+        const DWORD held = size - offset;
+        const DWORD copied = dataSize <= 0 ? 0
+                             : static_cast<ULONGLONG>(dataSize) < held ? static_cast<DWORD>(dataSize)
+                                                                       : held;
+        total += copied;
+        offset += copied;
+        remaining = CountDown(CountDown(remaining, kEntryHeaderSize), dataSize);
+    }
+    return total;
 }

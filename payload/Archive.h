@@ -11,3 +11,9 @@
 // would change, the folded last error of a failed read or write.
 // Nothing written before a failure is removed.
 HRESULT ExtractArchive(const char* archivePath, const char* destinationFolder);
+
+class CPayloadReader;
+// The bytes that ExtractArchive writes for the archive that archive holds, at most: the data
+// sizes of its entries as their headers give them, each counted up to what the archive holds
+// after its header, as the extraction would copy it. 0 when it is no PK24 archive.
+ULONGLONG ArchiveExtractedSize(CPayloadReader& archive);

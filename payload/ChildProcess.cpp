@@ -5,6 +5,7 @@
 #include "base/ScopedHandle.h"
 #include "base/Text.h"
 #include "payload/Archive.h"
+#include "payload/OutputFile.h"
 #include "payload/Unpack.h"
 #include "resources/resource.h"
 #include <string.h>
@@ -142,27 +143,28 @@ bool RunAndWait(const char* program, char* commandLine)
     return true;
 }
 
-bool RunInnerInstaller(const char* workDir, HWND waitWindow)
+PayloadStep RunInnerInstaller(const char* workDir, HWND waitWindow)
 {
     CText archivePath;
     if (!JoinPath(archivePath, workDir, kArchiveName))
-        return false;
-    if (!UnpackResource(IDR_ARCHIVE, archivePath.GetText()))
-        return false;
-    const HRESULT extracted = ExtractArchive(archivePath.GetText(), workDir);
-    if (FAILED(extracted))
+        return PayloadStepFailed;
+    HRESULT hr = UnpackResource(IDR_ARCHIVE, archivePath.GetText());
+    if (SUCCEEDED(hr))
     {
-        LogEvent("archive not extracted (0x%08lX): the installer does not run", extracted);
-        return false;
+        hr = ExtractArchive(archivePath.GetText(), workDir);
+        if (FAILED(hr))
+            LogEvent("archive not extracted (0x%08lX): the installer does not run", hr);
     }
+    if (FAILED(hr))
+        return IsOutOfRoom(hr) ? PayloadStepNoSpace : PayloadStepFailed;
 
     // The command line is the bare path; the program is named on its own as in RunAndWait.
     CText programPath;
     if (!JoinPath(programPath, workDir, kInstallerName))
-        return false;
+        return PayloadStepFailed;
     CChildProcess child;
     if (!StartProcess(programPath.GetText(), programPath.ScratchCopy(), child))
-        return false;
+        return PayloadStepFailed;
 
     BringInstallerForward();
     const bool hidden = waitWindow && IsWindowVisible(waitWindow);
@@ -175,21 +177,22 @@ bool RunInnerInstaller(const char* workDir, HWND waitWindow)
     // The archive stays; it goes with the work directory at the end of the run.
     if (!DeleteFileA(programPath.GetText()))
         LogFailure("DeleteFileA", GetLastError(), "%s stays", programPath.GetText());
-    return true;
+    return PayloadStepRan;
 }
 
-bool RunWmfDist(const char* workDir)
+PayloadStep RunWmfDist(const char* workDir)
 {
     CText path;
     if (!JoinPath(path, workDir, kWmfDistName))
-        return false;
-    if (!UnpackResource(IDR_WMFDIST, path.GetText()))
-        return false;
+        return PayloadStepFailed;
+    const HRESULT unpacked = UnpackResource(IDR_WMFDIST, path.GetText());
+    if (FAILED(unpacked))
+        return IsOutOfRoom(unpacked) ? PayloadStepNoSpace : PayloadStepFailed;
     CText commandLine;
     bool result = commandLine.Format("\"%s\" /Q", path.GetText()) &&
                   RunAndWait(path.GetText(), commandLine.ScratchCopy());
     DeleteFileA(path.GetText());
-    return result;
+    return result ? PayloadStepRan : PayloadStepFailed;
 }
 
 bool BringToForeground(HWND window)

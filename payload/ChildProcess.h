@@ -11,15 +11,22 @@ const int kLongestWorkFileName = 18;
 // end without a time-out. True when it was started and has ended, whatever its exit code.
 bool RunAndWait(const char* program, char* commandLine);
 
+// How a step that writes a payload into the work directory and runs it ended.
+enum PayloadStep
+{
+    PayloadStepRan,       // the program was started and has ended
+    PayloadStepFailed,    // the payload could not be written (damaged, a file not made) or started
+    PayloadStepNoSpace,   // the work directory's drive filled up while the payload was written
+};
+
 // Unpacks the payload archive into workDir (ending with a backslash), starts its setup.exe,
 // brings the installer's window to the front once it shows, hides a visible waitWindow (may be
-// null) while the installer runs, and deletes setup.exe afterwards. False when unpacking,
-// extraction or the start failed.
-bool RunInnerInstaller(const char* workDir, HWND waitWindow);
+// null) while the installer runs, and deletes setup.exe afterwards.
+PayloadStep RunInnerInstaller(const char* workDir, HWND waitWindow);
 
 // Unpacks wmfdist.exe into workDir (ending with a backslash), runs it quietly and deletes it,
-// also when it could not be started. True when it was started and has ended.
-bool RunWmfDist(const char* workDir);
+// also when it could not be started.
+PayloadStep RunWmfDist(const char* workDir);
 
 // Makes window, usually one of another process, the foreground window. False when the thread
 // of the current foreground window or of window cannot be found.

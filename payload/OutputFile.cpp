@@ -23,3 +23,8 @@ HRESULT CreateOutputFile(CFileObject& file, const char* path)
         hr = file.Open(path, CREATE_ALWAYS, kAccess, kShare, 0, NULL);
     return hr;
 }
+
+bool IsOutOfRoom(HRESULT hr)
+{
+    return hr == FoldWin32Error(ERROR_DISK_FULL) || hr == FoldWin32Error(ERROR_HANDLE_DISK_FULL);
+}

@@ -8,3 +8,7 @@ HRESULT CreateOutputFile(CFileObject& file, const char* path);
 // The same for a file that must not exist yet (CREATE_NEW): an existing one is left as it is
 // and the result is 0x80070050.
 HRESULT CreateNewOutputFile(CFileObject& file, const char* path);
+
+// Whether a failed write or creation found the drive full: ERROR_DISK_FULL or
+// ERROR_HANDLE_DISK_FULL, folded.
+bool IsOutOfRoom(HRESULT hr);

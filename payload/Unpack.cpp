@@ -92,19 +92,20 @@ private:
     bool m_bSummed;
 };
 
-bool WriteAll(CFileObject& file, const BYTE* bytes, DWORD length)
+HRESULT WriteAll(CFileObject& file, const BYTE* bytes, DWORD length)
 {
     DWORD written = 0;
     HRESULT hr = file.Write(bytes, length, &written);
     // A write that takes fewer bytes than it was given has run out of room.
     if (SUCCEEDED(hr) && written != length)
-        SetLastError(ERROR_DISK_FULL);
-    return SUCCEEDED(hr) && written == length;
+        hr = FoldWin32Error(ERROR_DISK_FULL);
+    return hr;
 }
 
 // Unscrambles one chunk into the piece buffer and writes it, summing each piece into *crc when
 // crc is given. The running byte carries over from piece to piece, not from chunk to chunk.
-bool WriteUnscrambled(CFileObject& file, const BYTE* stored, DWORD length, BYTE seed, uLong* crc)
+HRESULT WriteUnscrambled(CFileObject& file, const BYTE* stored, DWORD length, BYTE seed,
+                         uLong* crc)
 {
     BYTE piece[kPieceSize];
     BYTE running = seed;
@@ -118,11 +119,12 @@ bool WriteUnscrambled(CFileObject& file, const BYTE* stored, DWORD length, BYTE 
         }
         if (crc)
             *crc = crc32(*crc, piece, count);
-        if (!WriteAll(file, piece, count))
-            return false;
+        const HRESULT hr = WriteAll(file, piece, count);
+        if (FAILED(hr))
+            return hr;
         done += count;
     }
-    return true;
+    return S_OK;
 }
 
 // Finds what the checksums resource expects of resourceId. True with *check false when there is
@@ -154,33 +156,82 @@ bool FindExpectedCrc(HMODULE module, WORD resourceId, bool* check, DWORD* expect
         FreeResource(loaded);
     return ok;
 }
-} // namespace
 
-bool UnpackResource(WORD resourceId, const char* outputPath)
+// The chunk size of a payload of size bytes.
+DWORD ChunkSizeOf(DWORD size)
 {
-    HMODULE module = GetModuleInstance();
+    return size >= kLargeFrom ? kLargeChunk : kSmallChunk;
+}
+
+// The resource in memory: its bytes and size, or null when it is missing, empty or not loaded.
+const BYTE* FindPayload(HMODULE module, WORD resourceId, DWORD* size, bool logged)
+{
+    *size = 0;
     HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(resourceId),
                                MAKEINTRESOURCEA(RT_PIVORA_PAYLOAD));
     HGLOBAL loaded = info ? LoadResource(module, info) : NULL;
     if (!loaded)
     {
-        LogFailure(info ? "LoadResource" : "FindResourceA", GetLastError(),
-                   "payload %u: not in the program", resourceId);
-        return false;
+        if (logged)
+            LogFailure(info ? "LoadResource" : "FindResourceA", GetLastError(),
+                       "payload %u: not in the program", resourceId);
+        return NULL;
     }
-    DWORD size = SizeofResource(module, info);
-    if (size == 0)
+    const DWORD found = SizeofResource(module, info);
+    if (found == 0)
     {
-        LogEvent("payload %u: empty", resourceId);
-        return false;
+        if (logged)
+            LogEvent("payload %u: empty", resourceId);
+        return NULL;
     }
     const BYTE* bytes = static_cast<const BYTE*>(LockResource(loaded));
-    if (!bytes)
-    {
+    if (!bytes && logged)
         LogFailure("LockResource", GetLastError(), "payload %u", resourceId);
-        FreeResource(loaded);
+    if (bytes)
+        *size = found;
+    return bytes;
+}
+} // namespace
+
+CPayloadReader::CPayloadReader(WORD resourceId)
+    : m_pBytes(FindPayload(GetModuleInstance(), resourceId, &m_dwSize, false)),
+      m_dwChunk(ChunkSizeOf(m_dwSize)), m_dwNext(0), m_running(0)
+{
+}
+
+bool CPayloadReader::Read(DWORD offset, BYTE* out, DWORD count)
+{
+    if (offset > m_dwSize || count > m_dwSize - offset)
         return false;
+    for (DWORD i = 0; i < count; ++i)
+        out[i] = PlainAt(offset + i);
+    return true;
+}
+
+BYTE CPayloadReader::PlainAt(DWORD offset)
+{
+    const DWORD index = offset / m_dwChunk;
+    if (index != 1 && index != 2)
+        return m_pBytes[offset];
+    // plain[k] is the running XOR of the chunk's stored bytes up to k, started from its seed.
+    const DWORD start = index * m_dwChunk;
+    if (m_dwNext <= start || m_dwNext > offset + 1)
+    {
+        m_dwNext = start;
+        m_running = index == 1 ? kSeedChunk1 : kSeedChunk2;
     }
+    while (m_dwNext <= offset)
+        m_running ^= m_pBytes[m_dwNext++];
+    return m_running;
+}
+
+HRESULT UnpackResource(WORD resourceId, const char* outputPath)
+{
+    HMODULE module = GetModuleInstance();
+    DWORD size = 0;
+    const BYTE* bytes = FindPayload(module, resourceId, &size, true);
+    if (!bytes)
+        return E_FAIL;
 
     bool check = false;
     DWORD expected = 0;
@@ -189,46 +240,46 @@ bool UnpackResource(WORD resourceId, const char* outputPath)
     {
         LogEvent("payload %u: damaged: the checksums resource %u is not %lu bytes long",
                  resourceId, kChecksumsId, kChecksumsSize);
-        FreeResource(loaded);
-        return false;
+        return HR_PAYLOAD_DAMAGED;
     }
     const HRESULT created = CreateOutputFile(file, outputPath);
     if (FAILED(created))
     {
         LogFailure("CreateFileA", ErrorOfResult(created), "payload %u: %s not made", resourceId,
                    outputPath);
-        FreeResource(loaded);
-        return false;
+        return created;
     }
 
-    const DWORD chunkSize = size >= kLargeFrom ? kLargeChunk : kSmallChunk;
+    const DWORD chunkSize = ChunkSizeOf(size);
     CPlainChunkSummer summer(bytes, size, chunkSize);
     if (check)
         summer.Start();
     uLong scrambledCrc = crc32(0L, Z_NULL, 0);
     uLong* running = check ? &scrambledCrc : NULL;
-    bool ok = true;
+    HRESULT written = S_OK;
     DWORD offset = 0;
-    for (int index = 0; ok && offset < size; ++index)
+    for (int index = 0; SUCCEEDED(written) && offset < size; ++index)
     {
         DWORD length = size - offset < chunkSize ? size - offset : chunkSize;
         if (index == 1)
-            ok = WriteUnscrambled(file, bytes + offset, length, kSeedChunk1, running);
+            written = WriteUnscrambled(file, bytes + offset, length, kSeedChunk1, running);
         else if (index == 2)
-            ok = WriteUnscrambled(file, bytes + offset, length, kSeedChunk2, running);
+            written = WriteUnscrambled(file, bytes + offset, length, kSeedChunk2, running);
         else
-            ok = WriteAll(file, bytes + offset, length);
-        offset += length;
+            written = WriteAll(file, bytes + offset, length);
+        if (SUCCEEDED(written))
+            offset += length;
     }
+    const bool ok = SUCCEEDED(written);
     if (!ok)
-        LogFailure("WriteFile", GetLastError(), "payload %u: %s cut short after %lu of %lu bytes",
-                   resourceId, outputPath, offset, size);
-    // The summing thread reads the resource: it is done before the resource is let go.
+        LogFailure("WriteFile", ErrorOfResult(written),
+                   "payload %u: %s cut short in the chunk from byte %lu of %lu", resourceId,
+                   outputPath, offset, size);
+    // The summing thread reads the resource: it is joined before the file is closed.
     const uLong crc = check ? summer.Finish(scrambledCrc) : 0;
     const bool damaged = ok && check && crc != expected;
 
     file.Close();
-    FreeResource(loaded);
     // A damaged payload must not be mistaken for a good one by whatever looks into the work
     // directory next: its file goes. (A write that failed leaves its partial file as it is.)
     if (damaged)
@@ -236,10 +287,10 @@ bool UnpackResource(WORD resourceId, const char* outputPath)
         LogEvent("payload %u: damaged: CRC-32 %08lX, expected %08lX; %s deleted", resourceId,
                  static_cast<DWORD>(crc), expected, outputPath);
         DeleteFileA(outputPath);
-        return false;
+        return HR_PAYLOAD_DAMAGED;
     }
     if (ok)
         LogEvent("payload %u: %lu bytes written to %s; checksum %s", resourceId, size, outputPath,
                  check ? "matches" : "not checked (no checksums resource)");
-    return ok;
+    return written;
 }

@@ -62,6 +62,20 @@ CText LocateDxSetup()
     return located;
 }
 
+// Records a payload step that did not run its program.
+void NoteFailure(PayloadStep step, SetupRunState& state)
+{
+    if (step == PayloadStepRan)
+        return;
+    state.failed = true;
+    state.noSpace = step == PayloadStepNoSpace;
+}
+
+RunEnd FailedEnd(const SetupRunState& state)
+{
+    return state.noSpace ? RunEndNoSpace : RunEndFailed;
+}
+
 } // namespace
 
 bool RunInstallStage(const char* workDir, const CSetupOptions& options, const wchar_t* caption,
@@ -133,8 +147,7 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const wc
     if (!options.m_NoWaitDlg && waitWindow)
         ShowWindow(waitWindow, SW_SHOW);
 
-    if (!RunInnerInstaller(workDir, waitWindow))
-        state.failed = true;
+    NoteFailure(RunInnerInstaller(workDir, waitWindow), state);
 
     DWORD canceled = 0;
     RegReadDword(key.m_Root, key.m_SubKey, VALUE_CANCELED, &canceled, 0);
@@ -147,10 +160,12 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const wc
         return true;
     }
 
-    if (!state.failed && !RunWmfDist(workDir))
-        state.failed = true;
+    if (!state.failed)
+        NoteFailure(RunWmfDist(workDir), state);
+    // Under the caption the run loaded. A drive that filled up is no damaged setup file: the
+    // user is told of the space, which another try with more room can cure.
     if (state.failed)
-        ShowMessage(IDS_FAILED, MB_OK, NULL, caption);   // under the caption the run loaded
+        ShowMessage(state.noSpace ? IDS_NOSPACE : IDS_FAILED, MB_OK, NULL, caption);
 
     if (state.offerDirectX && !dxSetup.IsEmpty())
     {
@@ -161,7 +176,7 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const wc
         else
         {
             state.stopped = true;
-            state.end = state.failed ? RunEndFailed : RunEndDirectXDeclined;
+            state.end = state.failed ? FailedEnd(state) : RunEndDirectXDeclined;
             return true;
         }
     }
@@ -169,6 +184,6 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const wc
     wait.Stop(true, false, false);
     if (!state.failed)
         state.completed = true;
-    state.end = state.failed ? RunEndFailed : RunEndCompleted;
+    state.end = state.failed ? FailedEnd(state) : RunEndCompleted;
     return true;
 }

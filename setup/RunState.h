@@ -10,6 +10,7 @@ enum RunEnd
     RunEndDestinationCancelled,  // the destination dialog ended without a folder
     RunEndInstallerCancelled,    // the inner installer left CANCELED set
     RunEndDirectXDeclined,       // No to the DirectX setup
+    RunEndNoSpace,               // the work directory's drive filled up while a payload was written
     RunEndNoDirectX,             // DirectX too old and no DirectX setup at hand
 };
 
@@ -19,6 +20,7 @@ struct SetupRunState
     bool showInterrupted = false;  // message 120 at the end
     bool offerDirectX = false;     // the DirectX setup is to be offered
     bool failed = false;           // the inner installer or the redistributable could not run
+    bool noSpace = false;          // ... because the work directory's drive filled up
     bool completed = false;        // the install stage ended normally without failure
     RunEnd end = RunEndCompleted;  // set by the stage as it returns
 };

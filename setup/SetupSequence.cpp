@@ -11,6 +11,7 @@
 #include "setup/Options.h"
 #include "setup/RunState.h"
 #include "setup/StaleWorkDirectory.h"
+#include "setup/TempSpace.h"
 #include "setup/WorkDirectory.h"
 #include "system/Registry.h"
 #include "system/Restart.h"
@@ -25,6 +26,7 @@ const char kProfileName[] = "halvoro.ini";
 const char* const kStageEnds[] = {"completed", "setup failed", "destination dialog cancelled",
                                   "installation cancelled by the installer",
                                   "DirectX setup declined",
+                                  "temporary space ran out while writing",
                                   "DirectX too old and no DirectX setup at hand"};
 
 int EndRun(const char* end, int exitCode)
@@ -105,18 +107,11 @@ void OpenRunLog(const CSetupOptions& options)
     LogWindowsVersion();
 }
 
-// True when the temporary folder has the space that the run needs there.
-bool HasTempSpace(const char* folder)
+// The end of a run whose temporary folder has too little space, before anything was made.
+int EndForSpace()
 {
-    ULARGE_INTEGER available;
-    const bool queryOk = GetDiskFreeSpaceExA(folder, &available, NULL, NULL) != FALSE;
-    if (!queryOk)
-        LogFailure("GetDiskFreeSpaceExA", GetLastError(), "temporary folder %s: free space unknown",
-                   folder);
-    else
-        LogEvent("temporary folder %s: %I64u bytes free, %I64u needed", folder,
-                 available.QuadPart, TEMP_SPACE_NEEDED);
-    return TempSpaceIsEnough(queryOk, available.QuadPart);
+    ShowMessage(IDS_NOSPACE, MB_OK);
+    return EndRun("too little temporary space", -1);
 }
 
 // The run once the mutex is held: everything it makes is released before it returns.
@@ -131,11 +126,9 @@ int RunWithMutex(const CSetupOptions& options)
 
     char tempFolder[MAX_PATH];
     GetTemporaryFolder(tempFolder);
-    if (!HasTempSpace(tempFolder))
-    {
-        ShowMessage(IDS_NOSPACE, MB_OK);
-        return EndRun("too little temporary space", -1);
-    }
+    const ULONGLONG needed = TempSpaceNeeded();
+    if (!TempFolderHasRoom(tempFolder, needed))
+        return EndForSpace();
 
     CWorkDirectory workDir;
     if (!workDir.Create(tempFolder))
@@ -147,11 +140,8 @@ int RunWithMutex(const CSetupOptions& options)
             return EndRun("no work directory", -1);
         LogEvent("work directory: not in the user's temporary folder; in the Windows temporary "
                  "folder %s instead", tempFolder);
-        if (!HasTempSpace(tempFolder))
-        {
-            ShowMessage(IDS_NOSPACE, MB_OK);
-            return EndRun("too little temporary space", -1);
-        }
+        if (!TempFolderHasRoom(tempFolder, needed))
+            return EndForSpace();
         if (!workDir.Create(tempFolder))
             return EndRun("no work directory", -1);
     }
@@ -207,11 +197,6 @@ int RunWithMutex(const CSetupOptions& options)
 }
 
 } // namespace
-
-bool TempSpaceIsEnough(bool queryOk, ULONGLONG availableToCaller)
-{
-    return queryOk && availableToCaller >= TEMP_SPACE_NEEDED;
-}
 
 int RunSetup(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine,
              int /*nCmdShow*/)

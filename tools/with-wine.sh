@@ -6,6 +6,8 @@
 # PIVORA_WINE_LOCALE=en_US.UTF-8 (or another locale) makes it a session of that locale's ANSI
 # code page (1252 for en_US) with a prefix of its own, wineprefix-en_US: the code page holds for
 # the whole session, and such a session may run inside another one.
+# PIVORA_DPI=144 (or another value but 96) makes it a session at that DPI, with a prefix of its
+# own (wineprefix-144dpi); it too may run inside another session.
 #   tools/with-wine.sh <build dir> <command...>
 set -u
 build=$(cd "$1" && pwd); shift
@@ -13,6 +15,9 @@ build=$(cd "$1" && pwd); shift
 locale=${PIVORA_WINE_LOCALE:-ja_JP.UTF-8}
 suffix=""
 [ "$locale" = ja_JP.UTF-8 ] || suffix="-${locale%%.*}"
+western=$suffix
+# Another DPI (PIVORA_DPI, below) is a session of its own too, in a prefix of its own.
+[ -n "${PIVORA_DPI:-}" ] && [ "$PIVORA_DPI" != 96 ] && suffix="$suffix-${PIVORA_DPI}dpi"
 export WINEPREFIX="$build/wineprefix$suffix"
 export WINEARCH=win64
 export WINEDEBUG=-all
@@ -37,12 +42,14 @@ fi
 xvfb_pid=""
 lowspace="$build/lowspace$suffix"
 readonly_dir="$build/readonly$suffix"
+roomy="$build/roomy$suffix"
 cleanup() {
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -f "$WINEPREFIX/dosdevices/t:" "$WINEPREFIX/dosdevices/r:"
+  rm -f "$WINEPREFIX/dosdevices/t:" "$WINEPREFIX/dosdevices/r:" "$WINEPREFIX/dosdevices/s:"
   mountpoint -q "$lowspace" && umount "$lowspace"
+  mountpoint -q "$roomy" && umount "$roomy"
   mountpoint -q "$readonly_dir" && umount "$readonly_dir"
 }
 trap cleanup EXIT
@@ -68,17 +75,26 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1
-  # Outside the Japanese locale Wine draws the dialogs and message boxes in fonts without
-  # Japanese glyphs: they are replaced by the Japanese font installed with the tools.
-  if [ -n "$suffix" ]; then
-    for font in "MS Shell Dlg" "MS Shell Dlg 2" Tahoma "Microsoft Sans Serif"; do
-      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ /d IPAGothic /f >/dev/null 2>&1
-    done
-  fi
   wineserver -w
 fi
 
 wineserver -p
+# Every session, also in a prefix made before: the dialog fonts and the screen's DPI.
+# Windows draws the dialogs and message boxes of a Japanese system in the proportional MS UI
+# Gothic ("MS Shell Dlg" and "MS Shell Dlg 2" stand for it); Wine has no such font and would
+# take a monospaced Japanese one, whose wider texts wrap where Windows' do not. The proportional
+# IPAPGothic (fonts-ipafont-gothic) takes the place of all three, and outside the Japanese
+# locale also of the Western dialog fonts, which have no Japanese glyphs.
+# PIVORA_DPI=144 (or another value) sets the DPI, as a user's display scaling does (144 is
+# 150 %); 96 otherwise.
+{
+  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
+  fonts=("MS Shell Dlg" "MS Shell Dlg 2" "MS UI Gothic")
+  [ -n "$western" ] && fonts+=(Tahoma "Microsoft Sans Serif")
+  for font in "${fonts[@]}"; do printf '"%s"="IPAPGothic"\n' "$font"; done
+  printf '\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n' "${PIVORA_DPI:-96}"
+} >"$build/session$suffix.reg"
+wine reg import "Z:$(printf '%s' "$build/session$suffix.reg" | tr / '\\')" >/dev/null 2>&1
 wine reg query 'HKLM\Software' >/dev/null 2>&1   # warm the server and the prefix once
 
 # Low-space drive T: (50 MiB), for the free-space refusals.
@@ -88,6 +104,14 @@ if mount -t tmpfs -o size=50m tmpfs "$lowspace" 2>/dev/null; then
   export PIVORA_LOWSPACE_DRIVE='T:'
 else
   echo "with-wine: no tmpfs could be mounted; the low-space tests will be skipped" >&2
+fi
+# Drive S: (205 MiB): more free space than the 200 MiB that every run asks for, less than a
+# payload of about 100 MiB needs (the archive, its files and wmfdist.exe), and small enough to
+# fill up while a run writes there.
+mkdir -p "$roomy"
+if mount -t tmpfs -o size=205m tmpfs "$roomy" 2>/dev/null; then
+  ln -sfn "$roomy" "$WINEPREFIX/dosdevices/s:"
+  export PIVORA_ROOMY_DRIVE='S:'
 fi
 # Read-only drive R: (300 MiB free, nothing can be created on it), for the work directory that
 # cannot be made.

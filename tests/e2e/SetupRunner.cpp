@@ -1,4 +1,5 @@
 #include "e2e/SetupRunner.h"
+#include <gtest/gtest.h>
 #include <set>
 #include <stdio.h>
 #include "driver/DialogDriver.h"
@@ -11,6 +12,18 @@ std::wstring Widen(const std::string& text)
     std::vector<wchar_t> wide(text.size() + 1);
     int count = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), (int)wide.size());
     return std::wstring(wide.data(), count > 0 ? count - 1 : 0);
+}
+
+// Every text of a message box or dialog that the run showed fits its control, at whatever DPI
+// the session has (tools/with-wine.sh, PIVORA_DPI).
+void ExpectNothingCutOff(HWND window)
+{
+    for (const std::wstring& text : GetCutOffTexts(window))
+    {
+        char utf8[1024] = "";
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8, sizeof(utf8), NULL, NULL);
+        ADD_FAILURE() << "cut off: " << utf8;
+    }
 }
 
 // The environment of this process with the changes, as a UTF-16 block.
@@ -125,6 +138,7 @@ RunResult RunSetup(const SetupRun& run)
             seen.wideCaption = GetWindowTextWide(box);
             seen.buttons = GetButtonIds(box);
             seen.hasIcon = MessageBoxHasIcon(box);
+            ExpectNothingCutOff(box);
             result.messages.push_back(seen);
             shoot(box);
             int answer = run.onMessage ? run.onMessage(seen)
@@ -139,6 +153,7 @@ RunResult RunSetup(const SetupRun& run)
         {
             handledDialogs.insert(dialog);
             result.destinationShown = true;
+            ExpectNothingCutOff(dialog);
             shoot(dialog);
             int button = run.onDestination ? run.onDestination(dialog) : IDOK;
             PressButton(dialog, button);

@@ -97,4 +97,46 @@ TEST(Frame, ShortTemporarySpaceShowsMessage113AlsoWhenSilent)
     RemoveTree(log.substr(0, log.size() - 7));
 }
 
+// Drive S: has more than the 200 MiB that every run asks for, and less than this payload writes
+// (its archive, the archive's files, wmfdist.exe): the same refusal, before any dialog.
+TEST(Frame, PayloadLargerThanTheFreeSpaceShowsMessage113)
+{
+    const char* drive = getenv("PIVORA_ROOMY_DRIVE");
+    if (!drive || !*drive)
+        GTEST_SKIP() << "no drive S: mapped";
+    const std::string temp = std::string(drive) + "\\", log = MakeTempDir("large") + "run.log";
+    ULARGE_INTEGER free;
+    ASSERT_TRUE(GetDiskFreeSpaceExA(temp.c_str(), &free, NULL, NULL));
+    ASSERT_GT(free.QuadPart, 200ULL << 20);
+
+    SetupRun run;
+    run.exe = ProgramDir() + "PivoraSetup_large.exe";
+    run.environment = TempAt(temp);
+    run.arguments = "/Log=" + log;
+    RunResult result = RunSetup(run);
+    EXPECT_EQ(0xFFFFFFFFu, result.exitCode) << "exit code -1";
+    EXPECT_FALSE(result.destinationShown);
+    ASSERT_EQ(1u, result.messages.size());
+    EXPECT_EQ(Messages::NoSpace(), result.messages[0].text);
+    EXPECT_EQ(std::vector<std::string>(), ListFolder(temp)) << "nothing is made";
+
+    // The archive counts twice, packed and extracted; what is needed is more than is free.
+    const std::vector<std::string> events = ReadLogEvents(log);
+    ASSERT_LE(5u, events.size());
+    unsigned long archive = 0, wmfdist = 0;
+    unsigned long long files = 0, written = 0, freeBytes = 0, needed = 0;
+    ASSERT_EQ(4, sscanf(events.end()[-5].c_str(), "payloads: archive %lu bytes, its files %llu bytes, "
+                        "wmfdist.exe %lu bytes: %llu bytes to write", &archive, &files, &wmfdist, &written))
+        << events.end()[-5];
+    EXPECT_EQ(archive - 24 - 2 * 284, files) << "setup.exe and the zeros, without the headers";
+    EXPECT_EQ(archive + files + wmfdist, written);
+    ASSERT_EQ(2, sscanf(events.end()[-4].c_str(), ("temporary folder " + temp + ": %llu bytes free, %llu needed").c_str(),
+                        &freeBytes, &needed)) << events.end()[-4];
+    EXPECT_EQ(free.QuadPart, freeBytes);
+    EXPECT_EQ(written, needed);
+    EXPECT_GT(needed, freeBytes);
+    EXPECT_EQ("end: too little temporary space; exit code -1", events.back());
+    RemoveTree(log.substr(0, log.size() - 7));
+}
+
 } // namespace

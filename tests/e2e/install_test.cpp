@@ -270,6 +270,46 @@ TEST_F(Install, DamagedPayloadIsNotRun)
     }
 }
 
+// The temporary folder's drive passes the check and is filled up by another program while the
+// destination dialog stands: the archive cannot be written. That is short space (113), not a
+// damaged setup file (111); the run ends as a failed install stage does, its work directory
+// removed, exit code 0.
+TEST_F(Install, DriveFilledWhileWritingShowsMessage113)
+{
+    const char* drive = getenv("PIVORA_ROOMY_DRIVE");
+    if (!drive || !*drive)
+        GTEST_SKIP() << "no drive S: mapped";
+    const std::string temp = std::string(drive) + "\\", filler = temp + "filler.bin";
+    SetupRun run = Run();
+    run.environment[0].second = run.environment[1].second = temp;
+    const auto typeDestination = run.onDestination;
+    run.onDestination = [&](HWND dialog) {
+        HANDLE file = CreateFileA(filler.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+        const std::string piece(64 * 1024, 'f');
+        DWORD written = 0;
+        while (WriteFile(file, piece.data(), static_cast<DWORD>(piece.size()), &written, NULL) &&
+               written == piece.size())
+            ;
+        CloseHandle(file);
+        return typeDestination(dialog);
+    };
+    RunResult result = RunSetup(run);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(Lines{Messages::NoSpace()}, Texts(result));
+    EXPECT_EQ(Messages::Caption(), result.messages.at(0).caption);
+    EXPECT_EQ(-1, Find("setup start"));
+    EXPECT_EQ(-1, Find("wmfdist start"));
+    EXPECT_EQ(Lines{"filler.bin"}, ListFolder(temp)) << "the work directory is removed";
+    DeleteFileA(filler.c_str());
+    // The log names the call, the file and the error.
+    const Lines events = RunLog();
+    EXPECT_NE(events.end(), std::find_if(events.begin(), events.end(), [&](const std::string& e) {
+        return e.find("payload 207: " + temp + "exp") == 0 &&
+               e.find("\\PivoraSetup_IS.bin cut short in the chunk from byte 0 of ") != std::string::npos &&
+               e.find(": WriteFile failed, error 112 (0x00000070): ") != std::string::npos; }));
+    ExpectLogEnd("temporary space ran out while writing", 0);
+}
+
 // Temporary folders where the run has no safe work directory: one that is read-only, one so
 // deep that the work directory, its backslash and "PivoraSetup_IS.bin" would not fit in MAX_PATH,
 // and one whose link leads to a level that Win32 reads as another ("t." as "t", where every name

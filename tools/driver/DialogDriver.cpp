@@ -218,6 +218,57 @@ bool MessageBoxHasIcon(HWND box)
     return c && IsWindowVisible(c);
 }
 
+std::vector<std::wstring> GetCutOffTexts(HWND window)
+{
+    HDC dc = GetDC(NULL);
+    LOGFONTW logFont = {};
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    if (GetDlgItem(window, 0xFFFF) &&
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0))
+    {
+        logFont = metrics.lfMessageFont;
+    }
+    else
+    {
+        logFont.lfHeight = -MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72);
+        logFont.lfCharSet = DEFAULT_CHARSET;
+        lstrcpyW(logFont.lfFaceName, L"MS Shell Dlg");
+    }
+    HFONT font = CreateFontIndirectW(&logFont);
+    HGDIOBJ old = SelectObject(dc, font);
+    std::vector<std::wstring> cut;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    {
+        char cls[64];
+        GetClassNameA(child, cls, sizeof(cls));
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        const bool isStatic = lstrcmpiA(cls, "Static") == 0 &&
+                              ((style & SS_TYPEMASK) <= SS_RIGHT || (style & SS_TYPEMASK) == SS_LEFTNOWORDWRAP);
+        const bool isButton = lstrcmpiA(cls, "Button") == 0 &&
+                              ((style & 0x0F) == BS_PUSHBUTTON || (style & 0x0F) == BS_DEFPUSHBUTTON);
+        const std::wstring text = GetWindowTextWide(child);
+        if ((!isStatic && !isButton) || !IsWindowVisible(child) || text.empty())
+            continue;
+        RECT client, needed;
+        GetClientRect(child, &client);
+        needed = client;
+        needed.bottom = needed.top;
+        UINT format = DT_CALCRECT | DT_EXPANDTABS | (style & SS_NOPREFIX ? DT_NOPREFIX : 0);
+        format |= isButton || (style & SS_TYPEMASK) == SS_LEFTNOWORDWRAP ? DT_SINGLELINE : DT_WORDBREAK;
+        DrawTextW(dc, text.c_str(), -1, &needed, format);
+        // A push button keeps a few pixels of its face for the frame on either side.
+        const LONG frame = isButton ? 4 : 0;
+        if (needed.right - needed.left > client.right - client.left - 2 * frame ||
+            needed.bottom - needed.top > client.bottom - client.top)
+            cut.push_back(text);
+    }
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(NULL, dc);
+    return cut;
+}
+
 std::vector<int> GetButtonIds(HWND dlg)
 {
     std::vector<int> ids;

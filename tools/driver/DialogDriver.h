@@ -31,6 +31,13 @@ std::string GetMessageBoxText(HWND box);
 std::wstring GetWindowTextWide(HWND hwnd);
 std::vector<std::wstring> GetChildTextsWide(HWND dlg);
 
+// The texts of the window's visible static controls and push buttons that their controls cannot
+// show whole at the screen's DPI: each measured as the control draws it, wrapped at the
+// control's width (a button's on one line), must fit the control. A message box's texts are
+// drawn in the system's message font, a dialog's in its template's font, which for the setup's
+// dialogs is 8-point "MS Shell Dlg" (a font handle of another process cannot be read).
+std::vector<std::wstring> GetCutOffTexts(HWND window);
+
 bool HasControl(HWND dlg, int id);
 // The ids of the dialog's push buttons, in child order.
 std::vector<int> GetButtonIds(HWND dlg);

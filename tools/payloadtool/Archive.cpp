@@ -397,7 +397,7 @@ std::string EntryNameProblem(const std::string& name, std::set<std::wstring>* se
 // Walks the entries of an opened archive of fileSize bytes. A name that the setup would refuse
 // is reported and the walk goes on; a broken layout ends it.
 bool ListEntries(std::ifstream& file, std::uint64_t fileSize, const std::string& archivePath,
-                 std::FILE* out, std::vector<std::string>* problems)
+                 std::FILE* out, std::vector<std::string>* problems, std::uint64_t* contentSize)
 {
     std::uint8_t header[kArchiveHeaderSize];
     if (fileSize < kArchiveHeaderSize
@@ -448,7 +448,10 @@ bool ListEntries(std::ifstream& file, std::uint64_t fileSize, const std::string&
                                 + std::to_string(fileSize - position) + " follow");
             return false;
         }
-        std::fprintf(out, "%llu\t%s\n", static_cast<unsigned long long>(size), shown.c_str());
+        if (out)
+            std::fprintf(out, "%llu\t%s\n", static_cast<unsigned long long>(size), shown.c_str());
+        if (contentSize)
+            *contentSize += size;
         position += size;
         ++count;
         if (!file.seekg(static_cast<std::streamoff>(position)))
@@ -457,8 +460,9 @@ bool ListEntries(std::ifstream& file, std::uint64_t fileSize, const std::string&
             return false;
         }
     }
-    std::fprintf(out, "%llu entries, %llu bytes\n", static_cast<unsigned long long>(count),
-                 static_cast<unsigned long long>(fileSize));
+    if (out)
+        std::fprintf(out, "%llu entries, %llu bytes\n", static_cast<unsigned long long>(count),
+                     static_cast<unsigned long long>(fileSize));
     if (declared != fileSize)
         problems->push_back(archivePath + ": the header declares a total size of " + std::to_string(declared)
                             + " bytes, but the entries fill " + std::to_string(fileSize) + " bytes");
@@ -466,8 +470,11 @@ bool ListEntries(std::ifstream& file, std::uint64_t fileSize, const std::string&
 }
 }
 
-bool ListArchive(const std::string& archivePath, std::FILE* out, std::vector<std::string>* problems)
+bool ListArchive(const std::string& archivePath, std::FILE* out, std::vector<std::string>* problems,
+                 std::uint64_t* contentSize)
 {
+    if (contentSize)
+        *contentSize = 0;
     std::error_code ec;
     fs::file_status status = fs::status(archivePath, ec);
     if (ec || !fs::is_regular_file(status))
@@ -487,5 +494,5 @@ bool ListArchive(const std::string& archivePath, std::FILE* out, std::vector<std
         problems->push_back(archivePath + ": " + ErrnoText(errno));
         return false;
     }
-    return ListEntries(file, fileSize, archivePath, out, problems);
+    return ListEntries(file, fileSize, archivePath, out, problems, contentSize);
 }

@@ -20,6 +20,8 @@ const std::size_t kMaxEntryName = kEntryNameField - 1;
 bool PackFolder(const std::string& folder, const std::string& archivePath, std::string* error);
 
 // Prints one line per entry (size, a tab, the name in UTF-8 with unprintable bytes as \xNN) and
-// a summary line to out. Adds a problem for every name that the setup program refuses and for
-// entries that do not fill the file exactly as the declared total size says; true without any.
-bool ListArchive(const std::string& archivePath, std::FILE* out, std::vector<std::string>* problems);
+// a summary line to out (nothing when out is null). Adds a problem for every name that the setup
+// program refuses and for entries that do not fill the file exactly as the declared total size
+// says; true without any. With contentSize, the sum of the entries' sizes goes there.
+bool ListArchive(const std::string& archivePath, std::FILE* out, std::vector<std::string>* problems,
+                 std::uint64_t* contentSize = nullptr);

@@ -141,3 +141,17 @@ void COutputFile::Discard()
         m_strTempPath.clear();
     }
 }
+
+bool FileSizeOf(const std::string& path, std::uint64_t* size, std::string* error)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+    {
+        *error = path + ": " + (ec ? ec.message() : std::string("not a plain file"));
+        return false;
+    }
+    *size = std::filesystem::file_size(path, ec);
+    if (ec)
+        *error = path + ": " + ec.message();
+    return !ec;
+}

@@ -9,6 +9,9 @@
 // Reads the whole file. On failure returns false with a message naming the file.
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* data, std::string* error);
 
+// The size of a plain file. On failure returns false with a message naming the file.
+bool FileSizeOf(const std::string& path, std::uint64_t* size, std::string* error);
+
 // Text of errno for messages ("No such file or directory").
 std::string ErrnoText(int error);
 

@@ -5,6 +5,7 @@
 //   payloadtool unscramble <in> <out>
 //   payloadtool checksum <archive> <wmfdist> <out>
 //   payloadtool verify <exe> <archive> <wmfdist>
+//   payloadtool needs <archive> <wmfdist>
 // Every failure is reported on stderr with exit status 1 (2 for a wrong command line); an
 // output file appears only when the command succeeded.
 #include "Archive.h"
@@ -30,7 +31,11 @@ const char kUsage[] =
     "       payloadtool scramble <in> <out>\n"
     "       payloadtool unscramble <in> <out>\n"
     "       payloadtool checksum <archive> <wmfdist> <out>\n"
-    "       payloadtool verify <exe> <archive> <wmfdist>\n";
+    "       payloadtool verify <exe> <archive> <wmfdist>\n"
+    "       payloadtool needs <archive> <wmfdist>\n";
+
+// Every run asks this much of the temporary folder, whatever its payloads.
+const std::uint64_t kTempSpaceFloor = 200ull << 20;
 
 int Fail(const char* command, const std::string& message)
 {
@@ -162,6 +167,41 @@ int RunVerify(const std::string& exe, const std::string& archive, const std::str
     bool wmfdistOk = VerifyResource(resources, kWmfDistId, "wmfdist.exe", wmfdist, exe, &wmfdistCrc);
     return archiveOk && wmfdistOk && VerifyChecksums(resources, exe, archiveCrc, wmfdistCrc) ? 0 : 1;
 }
+
+// Prints what a run of the setup program with these payloads needs in the temporary folder: it
+// writes the archive, every file of it and wmfdist.exe into its work directory, and asks for at
+// least 200 MiB.
+int RunNeeds(const std::string& archive, const std::string& wmfdist)
+{
+    std::vector<std::string> problems;
+    std::uint64_t content = 0;
+    if (!ListArchive(archive, nullptr, &problems, &content))
+        return Fail("needs", problems.empty() ? archive + ": not a valid archive" : problems[0]);
+    std::string error;
+    std::uint64_t archiveSize = 0;
+    std::uint64_t wmfdistSize = 0;
+    if (!FileSizeOf(archive, &archiveSize, &error) || !FileSizeOf(wmfdist, &wmfdistSize, &error))
+        return Fail("needs", error);
+    // The payloads are resources of the program's image, which is mapped whole into the address
+    // space when the program starts. A PE image has 32-bit sizes, and Windows loads no image of
+    // 2 GiB or more; the 32-bit program has 2 GiB of address space in all, which must also hold
+    // the system's DLLs, its stack and its heap. The program itself takes less than 1 MiB.
+    const std::uint64_t imageLimit = (2048ull - 1) << 20;
+    if (archiveSize + wmfdistSize >= imageLimit)
+        return Fail("needs", "the payloads take " + std::to_string(archiveSize + wmfdistSize)
+                                 + " bytes; with the program they would make an image of 2 GiB or more, "
+                                   "which Windows does not load and a 32-bit process has no room for "
+                                   "(at most " + std::to_string(imageLimit - 1) + " bytes of payloads)");
+    const std::uint64_t written = archiveSize + content + wmfdistSize;
+    const std::uint64_t needed = written > kTempSpaceFloor ? written : kTempSpaceFloor;
+    std::printf("payload needs %llu MiB in the temporary folder (archive %llu bytes, its files %llu "
+                "bytes, wmfdist.exe %llu bytes: %llu bytes written; every run asks for 200 MiB at "
+                "least)\n",
+                static_cast<unsigned long long>((needed + (1u << 20) - 1) >> 20),
+                static_cast<unsigned long long>(archiveSize), static_cast<unsigned long long>(content),
+                static_cast<unsigned long long>(wmfdistSize), static_cast<unsigned long long>(written));
+    return 0;
+}
 }
 
 int main(int argc, char** argv)
@@ -186,6 +226,8 @@ int main(int argc, char** argv)
         return RunChecksum(argv[2], argv[3], argv[4]);
     if (command == "verify" && argc == 5)
         return RunVerify(argv[2], argv[3], argv[4]);
+    if (command == "needs" && argc == 4)
+        return RunNeeds(argv[2], argv[3]);
     std::fputs(kUsage, stderr);
     return 2;
 }

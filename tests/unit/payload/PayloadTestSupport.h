@@ -6,11 +6,12 @@
 #include <vector>
 
 // The test program's own type-1001 resources (payload_test.rc.in): the sizes around the chunk
-// limits, an empty one, and an id that is not there.
+// limits, an empty one, an archive of six files and the same cut short, and an id that is not
+// there.
 enum
 {
     IDR_TEST_100000 = 301, IDR_TEST_250000, IDR_TEST_450000, IDR_TEST_2999999, IDR_TEST_3000000,
-    IDR_TEST_EMPTY, IDR_TEST_MISSING = 399
+    IDR_TEST_EMPTY, IDR_TEST_MANY, IDR_TEST_CUT, IDR_TEST_MISSING = 399
 };
 
 // <tests folder>\payload_data\, written by the build (make_test_data.py and the payload tool).

@@ -1,7 +1,10 @@
 // ExtractArchive: entry names that would leave the destination or change on the way, size and
 // format faults, one round trip and a full disk.
 #include "payload/Archive.h"
+#include "payload/ChildProcess.h"
 #include "payload/Unpack.h"
+#include "base/Module.h"
+#include "resources/resource.h"
 #include "common/TestSupport.h"
 #include "unit/payload/PayloadTestSupport.h"
 #include <gtest/gtest.h>
@@ -132,24 +135,65 @@ TEST(ExtractArchive, RoundTrip)
         GTEST_SKIP() << "no code page 932 file names in this Wine prefix: the host lacks ja_JP.UTF-8";
 }
 
+// What the extraction will write, read from the archive in the resource before anything is
+// written, is what it then writes: six whole files, whose entry headers lie in the scrambled
+// chunks too; the same archive cut off inside its fifth file; nothing of a 207 that is no
+// archive.
+TEST(ArchiveExtractedSize, IsWhatTheExtractionWrites)
+{
+    for (WORD id : {IDR_TEST_MANY, IDR_TEST_CUT})
+    {
+        SCOPED_TRACE(id);
+        const std::string dir = MakeTempDir("pvs");
+        ASSERT_EQ(S_OK, UnpackResource(id, (dir + "archive.bin").c_str()));
+        ExtractArchive((dir + "archive.bin").c_str(), dir.c_str());
+        ULONGLONG written = 0;
+        for (const auto& file : Files(dir))
+            written += file.second.size();
+        CPayloadReader archive(id);
+        EXPECT_EQ(written, ArchiveExtractedSize(archive));
+        EXPECT_EQ(id == IDR_TEST_MANY ? 360000u : 4 * 60000u + 250000 - (24 + 5 * 284 + 4 * 60000), written);
+        RemoveTree(dir);
+    }
+    const HINSTANCE own = GetModuleInstance();
+    HMODULE junk = LoadLibraryA((ProgramDir() + "payload_badarchive.dll").c_str());
+    SetModuleInstance(junk);
+    CPayloadReader notAnArchive(IDR_ARCHIVE);
+    EXPECT_GT(notAnArchive.GetSize(), 0u);
+    EXPECT_EQ(0u, ArchiveExtractedSize(notAnArchive));
+    SetModuleInstance(own);
+    FreeLibrary(junk);
+}
+
 // Drive T: is a 50 MiB tmpfs (tests/with-wine.sh), filled here to about a megabyte short, so
-// that 3,000,000 bytes run out of room half-way: the failure is reported, the part stays.
-TEST(PayloadLowSpace, AFullDiskFailsAndLeavesThePartialFile)
+// that 3,500,000 bytes run out of room half-way: the unpacking of a checksummed payload, and the
+// extraction, report the full disk (not a damaged payload) and leave the part they wrote; the
+// payload steps, on the full drive, report short space too.
+TEST(PayloadLowSpace, AFullDiskIsShortSpaceNotDamage)
 {
     char drive[8];
     if (!GetEnvironmentVariableA("PIVORA_LOWSPACE_DRIVE", drive, sizeof(drive)))
         GTEST_SKIP() << "no low-space drive";
+    const HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
     const std::string root = std::string(drive) + "\\", big = TestBytes(3000000, 5);
     int fillers = 0;
     while (WriteFileBytes(root + "fill" + std::to_string(fillers) + ".bin", std::string(1 << 20, 'f')))
         ++fillers;
     DeleteFileA((root + "fill0.bin").c_str());
     std::string partial;
-    EXPECT_FALSE(UnpackResource(IDR_TEST_3000000, (root + "unpacked.bin").c_str()));
-    EXPECT_TRUE(ReadFileBytes(root + "unpacked.bin", &partial) && partial.size() < 3000000u) << partial.size();
-    DeleteFileA((root + "unpacked.bin").c_str());
+    const HINSTANCE own = GetModuleInstance();
+    HMODULE checked = LoadLibraryA((ProgramDir() + "payload_checked.dll").c_str());
+    SetModuleInstance(checked);
+    EXPECT_EQ(Hex(kDiskFull), Hex(UnpackResource(IDR_ARCHIVE, (root + "unpacked.bin").c_str())));
+    SetModuleInstance(own);
+    FreeLibrary(checked);
+    EXPECT_TRUE(ReadFileBytes(root + "unpacked.bin", &partial) && partial.size() < 3500000u) << partial.size();
+    EXPECT_EQ(PayloadStepNoSpace, RunInnerInstaller(root.c_str(), NULL));
+    EXPECT_EQ(PayloadStepNoSpace, RunWmfDist(root.c_str()));
+    for (const char* name : {"unpacked.bin", "PivoraSetup_IS.bin", "wmfdist.exe"})
+        DeleteFileA((root + name).c_str());
     CArchiveCase c(BuildArchive({{"big.bin", big}}));
-    EXPECT_EQ(Hex(static_cast<HRESULT>(0x80070070)), c.Extract(root));
+    EXPECT_EQ(Hex(kDiskFull), c.Extract(root));
     EXPECT_TRUE(ReadFileBytes(root + "big.bin", &partial) && partial.size() < 3000000u) << partial.size();
     EXPECT_EQ(big.substr(0, 4096), partial.substr(0, 4096));
     DeleteFileA((root + "big.bin").c_str());

@@ -39,7 +39,21 @@ TEST(UnpackResource, WritesThePlainBytesAroundTheChunkLimits)
         ASSERT_TRUE(WriteFileBytes(out, std::string(c.size + 5000, 'x')));
         HMODULE module = c.module ? LoadLibraryA((ProgramDir() + c.module).c_str()) : NULL;
         SetModuleInstance(module ? module : own);
-        EXPECT_EQ(c.good, UnpackResource(c.id, out.c_str()));
+        EXPECT_EQ(c.good ? S_OK : HR_PAYLOAD_DAMAGED, UnpackResource(c.id, out.c_str()));
+        // Read in place, the same bytes, whatever the checksums say; read again from inside the
+        // third chunk backwards into the second.
+        CPayloadReader reader(c.id);
+        std::string read(c.size, '\0');
+        EXPECT_TRUE(reader.Read(0, reinterpret_cast<BYTE*>(&read[0]), c.size));
+        EXPECT_EQ(std::make_pair(c.size, c.size), SizeAndFirstDifference(plain, read));
+        const size_t chunk = c.size >= 3000000 ? 1000000 : 100000, back = 2 * chunk - 3;
+        if (c.size >= back + chunk / 2 + 4)
+        {
+            EXPECT_TRUE(reader.Read(static_cast<DWORD>(back + chunk / 2), reinterpret_cast<BYTE*>(&read[0]), 4) &&
+                        reader.Read(static_cast<DWORD>(back), reinterpret_cast<BYTE*>(&read[4]), 7));
+            EXPECT_EQ(plain.substr(back + chunk / 2, 4) + plain.substr(back, 7), read.substr(0, 11));
+        }
+        EXPECT_FALSE(reader.Read(static_cast<DWORD>(c.size) - 1, reinterpret_cast<BYTE*>(&read[0]), 2));
         SetModuleInstance(own);
         FreeLibrary(module);
         EXPECT_EQ(c.good, ReadFileBytes(out, &written)) << "the file of a damaged payload is left";
@@ -53,9 +67,11 @@ TEST(UnpackResource, FailsWithoutCreatingAFile)
     const std::string dir = MakeTempDir("pvu");
     ASSERT_TRUE(FindResourceA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDR_TEST_EMPTY),
                               MAKEINTRESOURCEA(RT_PIVORA_PAYLOAD)) != NULL);
-    EXPECT_FALSE(UnpackResource(IDR_TEST_MISSING, (dir + "missing.bin").c_str()));
-    EXPECT_FALSE(UnpackResource(IDR_TEST_EMPTY, (dir + "empty.bin").c_str()));
-    EXPECT_FALSE(UnpackResource(IDR_TEST_250000, (dir + "absent\\out.bin").c_str()));
+    EXPECT_EQ(E_FAIL, UnpackResource(IDR_TEST_MISSING, (dir + "missing.bin").c_str()));
+    EXPECT_EQ(E_FAIL, UnpackResource(IDR_TEST_EMPTY, (dir + "empty.bin").c_str()));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), UnpackResource(IDR_TEST_250000, (dir + "absent\\out.bin").c_str()));
+    EXPECT_EQ(0u, CPayloadReader(IDR_TEST_MISSING).GetSize());
+    EXPECT_EQ(0u, CPayloadReader(IDR_TEST_EMPTY).GetSize());
     EXPECT_EQ(std::vector<std::string>(), ListFolder(dir));   // nor a folder made
     RemoveTree(dir);
 }

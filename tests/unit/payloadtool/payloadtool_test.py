@@ -298,6 +298,23 @@ class PayloadToolTest(unittest.TestCase):
             self.assertIn(message, result.stderr.decode("utf-8", "replace"))
 
 
+    def test_needs(self):
+        """The archive, its files and wmfdist.exe, in MiB rounded up, and 200 MiB at least."""
+        data = archive((b"setup.exe", b"MZ" * 1000), (b"data.bin", b"d" * 3000))
+        write(self.path("a.pk24"), data)
+        with open(self.path("wmfdist.exe"), "wb") as f:
+            f.truncate((300 << 20) - len(data) - 5000 + 1)   # sparse: its size is all that counts
+        for wmfdist, mib in ((self.path("a.pk24"), 200), (self.path("wmfdist.exe"), 301)):
+            result = run("needs", self.path("a.pk24"), wmfdist)
+            self.assertEqual((0, b""), (result.returncode, result.stderr))
+            self.assertTrue(result.stdout.startswith(b"payload needs %d MiB in the temporary folder (" % mib),
+                            result.stdout)
+        with open(self.path("wmfdist.exe"), "wb") as f:
+            f.truncate((2047 << 20) - len(data))
+        self.assert_refused(run("needs", self.path("a.pk24"), self.path("wmfdist.exe")), "an image of 2 GiB or more")
+        write(self.path("bad.pk24"), data[:-1])
+        self.assert_refused(run("needs", self.path("bad.pk24"), wmfdist), "declares 3000 bytes, but only 2999 follow")
+
 if __name__ == "__main__":
     if len(sys.argv) < 2:
         sys.exit("usage: payloadtool_test.py <payloadtool> [unittest arguments]")

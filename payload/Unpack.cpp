@@ -1,11 +1,11 @@
 #include "payload/Unpack.h"
+#include "payload/Crc32.h"
 #include "base/FileObject.h"
 #include "base/Log.h"
 #include "base/Module.h"
 #include "base/ScopedHandle.h"
 #include "payload/OutputFile.h"
 #include "resources/resource.h"
-#include <zlib.h>
 
 namespace
 {
@@ -51,15 +51,13 @@ public:
     void Start() { m_hThread.Reset(CreateThread(NULL, 0, ThreadProc, this, 0, NULL)); }
 
     // The CRC-32 of the whole payload, given that of the scrambled chunks between.
-    uLong Finish(uLong scrambledCrc)
+    DWORD Finish(DWORD scrambledCrc)
     {
         Join();
         if (!m_bSummed)
             Sum();
-        // z_off_t is 32 bits here; an image of 2 GiB does not load.
-        uLong crc = crc32_combine(m_dwFirstCrc, scrambledCrc,
-                                  static_cast<z_off_t>(m_dwRestFrom - m_dwFirstEnd));
-        return crc32_combine(crc, m_dwRestCrc, static_cast<z_off_t>(m_dwSize - m_dwRestFrom));
+        const DWORD crc = Crc32Combine(m_dwFirstCrc, scrambledCrc, m_dwRestFrom - m_dwFirstEnd);
+        return Crc32Combine(crc, m_dwRestCrc, m_dwSize - m_dwRestFrom);
     }
 
 private:
@@ -76,9 +74,8 @@ private:
     }
     void Sum()
     {
-        const uLong empty = crc32(0L, Z_NULL, 0);
-        m_dwFirstCrc = crc32(empty, m_pBytes, m_dwFirstEnd);
-        m_dwRestCrc = crc32(empty, m_pBytes + m_dwRestFrom, m_dwSize - m_dwRestFrom);
+        m_dwFirstCrc = Crc32(0, m_pBytes, m_dwFirstEnd);
+        m_dwRestCrc = Crc32(0, m_pBytes + m_dwRestFrom, m_dwSize - m_dwRestFrom);
         m_bSummed = true;
     }
 
@@ -105,7 +102,7 @@ HRESULT WriteAll(CFileObject& file, const BYTE* bytes, DWORD length)
 // Unscrambles one chunk into the piece buffer and writes it, summing each piece into *crc when
 // crc is given. The running byte carries over from piece to piece, not from chunk to chunk.
 HRESULT WriteUnscrambled(CFileObject& file, const BYTE* stored, DWORD length, BYTE seed,
-                         uLong* crc)
+                         DWORD* crc)
 {
     BYTE piece[kPieceSize];
     BYTE running = seed;
@@ -118,7 +115,7 @@ HRESULT WriteUnscrambled(CFileObject& file, const BYTE* stored, DWORD length, BY
             piece[k] = running;
         }
         if (crc)
-            *crc = crc32(*crc, piece, count);
+            *crc = Crc32(*crc, piece, count);
         const HRESULT hr = WriteAll(file, piece, count);
         if (FAILED(hr))
             return hr;
@@ -254,8 +251,8 @@ HRESULT UnpackResource(WORD resourceId, const char* outputPath)
     CPlainChunkSummer summer(bytes, size, chunkSize);
     if (check)
         summer.Start();
-    uLong scrambledCrc = crc32(0L, Z_NULL, 0);
-    uLong* running = check ? &scrambledCrc : NULL;
+    DWORD scrambledCrc = 0;
+    DWORD* running = check ? &scrambledCrc : NULL;
     HRESULT written = S_OK;
     DWORD offset = 0;
     for (int index = 0; SUCCEEDED(written) && offset < size; ++index)
@@ -276,7 +273,7 @@ HRESULT UnpackResource(WORD resourceId, const char* outputPath)
                    "payload %u: %s cut short in the chunk from byte %lu of %lu", resourceId,
                    outputPath, offset, size);
     // The summing thread reads the resource: it is joined before the file is closed.
-    const uLong crc = check ? summer.Finish(scrambledCrc) : 0;
+    const DWORD crc = check ? summer.Finish(scrambledCrc) : 0;
     const bool damaged = ok && check && crc != expected;
 
     file.Close();

@@ -1,4 +1,5 @@
 #include "payload/Unpack.h"
+#include "payload/Crc32.h"
 #include "base/Module.h"
 #include "common/TestSupport.h"
 #include "unit/payload/PayloadTestSupport.h"
@@ -74,4 +75,24 @@ TEST(UnpackResource, FailsWithoutCreatingAFile)
     EXPECT_EQ(0u, CPayloadReader(IDR_TEST_EMPTY).GetSize());
     EXPECT_EQ(std::vector<std::string>(), ListFolder(dir));   // nor a folder made
     RemoveTree(dir);
+}
+
+// The checksum is zlib's (the build's checksums are made with it on the host): the standard
+// check value, and any split of a text summed in two pieces and combined, at every alignment.
+TEST(Crc32, ZlibsValueWholeAndCombined)
+{
+    const BYTE* check = reinterpret_cast<const BYTE*>("123456789");
+    EXPECT_EQ(0xCBF43926u, Crc32(0, check, 9));
+    EXPECT_EQ(0u, Crc32(0, check, 0));
+    std::string text;
+    for (int i = 0; i < 300; ++i)
+        text += static_cast<char>(i * 7 + 3);
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
+    const DWORD whole = Crc32(0, bytes, text.size());
+    for (size_t split = 0; split <= text.size(); ++split)
+    {
+        EXPECT_EQ(whole, Crc32(Crc32(0, bytes, split), bytes + split, text.size() - split)) << split;
+        EXPECT_EQ(whole, Crc32Combine(Crc32(0, bytes, split), Crc32(0, bytes + split, text.size() - split),
+                                      text.size() - split)) << split;
+    }
 }

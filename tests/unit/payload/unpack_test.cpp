@@ -78,15 +78,16 @@ TEST(UnpackResource, FailsWithoutCreatingAFile)
 }
 
 // The checksum is zlib's (the build's checksums are made with it on the host): the standard
-// check value, and any split of a text summed in two pieces and combined, at every alignment.
+// check value, and any split of a text summed in two pieces and combined, at every alignment and
+// on both sides of the length from which it is summed in lanes.
 TEST(Crc32, ZlibsValueWholeAndCombined)
 {
     const BYTE* check = reinterpret_cast<const BYTE*>("123456789");
     EXPECT_EQ(0xCBF43926u, Crc32(0, check, 9));
     EXPECT_EQ(0u, Crc32(0, check, 0));
     std::string text;
-    for (int i = 0; i < 300; ++i)
-        text += static_cast<char>(i * 7 + 3);
+    for (int i = 0; i < 9000; ++i)
+        text += static_cast<char>(i * 7 + (i >> 8));
     const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
     const DWORD whole = Crc32(0, bytes, text.size());
     for (size_t split = 0; split <= text.size(); ++split)

@@ -15,9 +15,10 @@ namespace
 const char kArchiveName[] = "PivoraSetup_IS.bin";
 const char kInstallerName[] = "setup.exe";
 const char kWmfDistName[] = "wmfdist.exe";
+// The code page of the installer's ANSI window title.
+const UINT kJapaneseCodePage = 932;
 // The installer's window title, the same as IDS_INSTALLER_TITLE of the string table, for when
 // that cannot be read.
-const UINT kJapaneseCodePage = 932;
 const wchar_t kInstallerTitle[] = L"Morvane \u30A4\u30F3\u30B9\u30C8\u30FC\u30E9";
 static_assert(sizeof(kArchiveName) - 1 == kLongestWorkFileName &&
               sizeof(kInstallerName) <= sizeof(kArchiveName) &&

@@ -123,9 +123,11 @@ fi
 
 # A temporary folder that Win32 would read as another, as a user's process can lay it out: the
 # link leads to "t.", which Win32 reads as "t", where every name that a run could give its work
-# directory was made in advance with a file planted in it. Made once for each test prefix.
+# directory was made in advance with a file planted in it. Made once, in the main test prefix
+# only: the sessions of another code page or DPI run no test that uses it.
 links="$WINEPREFIX/drive_c/pivora-links"
-if grep -q '^PIVORA_BUILD_TESTS:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null && [ ! -e "$links/made" ]; then
+if [ -z "$suffix" ] && grep -q '^PIVORA_BUILD_TESTS:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null &&
+   [ ! -e "$links/made" ]; then
   python3 - "$links" <<'EOF_LINKS'
 import os, sys
 root = sys.argv[1]

@@ -142,6 +142,8 @@ if not os.path.islink(os.path.join(root, "link")):
 open(os.path.join(root, "made"), "w").close()
 EOF_LINKS
 fi
+# An outer session's value names a folder of its own prefix, not of this one.
+unset PIVORA_LINKED_TEMP
 [ -e "$links/made" ] && export PIVORA_LINKED_TEMP='C:\pivora-links\link\'
 
 "$@"

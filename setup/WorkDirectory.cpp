@@ -2,10 +2,10 @@
 #include <new>
 #include <sddl.h>
 #include <wchar.h>
-#include <winternl.h>
 #include "base/AnsiPath.h"
 #include "base/Log.h"
 #include "base/Module.h"
+#include "base/NtFile.h"
 #include "base/Text.h"
 #include "payload/ChildProcess.h"
 #include "setup/Hardening.h"
@@ -33,17 +33,6 @@ bool HasRoomForWorkFiles(const char* directory)
     return lstrlenA(directory) + 1 + kLongestWorkFileName < MAX_PATH;
 }
 
-typedef NTSTATUS(NTAPI* NtCreateFileFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                         PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
-                                         ULONG, PVOID, ULONG);
-typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(NTSTATUS);
-#ifndef FILE_OPEN_REPARSE_POINT
-const ULONG FILE_OPEN_REPARSE_POINT = 0x00200000;
-#endif
-#ifndef FILE_OPEN_FOR_BACKUP_INTENT
-const ULONG FILE_OPEN_FOR_BACKUP_INTENT = 0x00004000;
-#endif
-
 // Makes the directory and opens it in one call, which fails when anything of that name is there
 // already: the handle holds the directory that this call made, never a folder or a junction
 // that somebody put in its place after the naming (the user may delete and make any child of
@@ -58,11 +47,6 @@ const ULONG FILE_OPEN_FOR_BACKUP_INTENT = 0x00004000;
 // Windows error on failure.
 DWORD CreateAndHoldDirectory(const char* path, CKernelHandle& hold)
 {
-    NtCreateFileFn createFile = GetSystemFunction<NtCreateFileFn>("ntdll.dll", "NtCreateFile");
-    RtlNtStatusToDosErrorFn toError =
-        GetSystemFunction<RtlNtStatusToDosErrorFn>("ntdll.dll", "RtlNtStatusToDosError");
-    if (!createFile || !toError)
-        return ERROR_PROC_NOT_FOUND;
     CLocalMemory descriptor;
     if (IsProcessElevated())
     {
@@ -74,25 +58,8 @@ DWORD CreateAndHoldDirectory(const char* path, CKernelHandle& hold)
     wchar_t name[4 + MAX_PATH] = L"\\??\\";
     if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, name + 4, MAX_PATH))
         return GetLastError();
-    UNICODE_STRING unicodeName;
-    unicodeName.Buffer = name;
-    unicodeName.Length = static_cast<USHORT>(lstrlenW(name) * sizeof(wchar_t));
-    unicodeName.MaximumLength = unicodeName.Length + sizeof(wchar_t);
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &unicodeName, OBJ_CASE_INSENSITIVE, NULL,
-                               descriptor.Get());
-    IO_STATUS_BLOCK status;
-    HANDLE handle = NULL;
-    const NTSTATUS result = createFile(
-        &handle, GENERIC_READ | SYNCHRONIZE, &attributes, &status, NULL,
-        FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
-        FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT |
-            FILE_OPEN_REPARSE_POINT,
-        NULL, 0);
-    if (result < 0)
-        return toError(result);
-    hold.Reset(handle);
-    return ERROR_SUCCESS;
+    return OpenNative(NULL, name, lstrlenW(name), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      kNtFileCreate, kNtDirectoryFile, descriptor.Get(), hold);
 }
 
 // The listing of a directory read through its handle, one record after the other. A second open

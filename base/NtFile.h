@@ -14,6 +14,7 @@ const ULONG kNtDirectoryFile = 0x00000001;      // FILE_DIRECTORY_FILE
 const ULONG kNtWriteThrough = 0x00000002;       // FILE_WRITE_THROUGH
 const ULONG kNtSynchronousIo = 0x00000020;      // FILE_SYNCHRONOUS_IO_NONALERT
 const ULONG kNtNonDirectoryFile = 0x00000040;   // FILE_NON_DIRECTORY_FILE
+const ULONG kNtDeleteOnClose = 0x00001000;      // FILE_DELETE_ON_CLOSE
 const ULONG kNtOpenReparsePoint = 0x00200000;   // FILE_OPEN_REPARSE_POINT
 
 // Opens or makes name (length UTF-16 units) in the folder open as folder, or, with folder null,

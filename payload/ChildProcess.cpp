@@ -60,16 +60,20 @@ struct CChildProcess
     DWORD m_dwStarted = 0;
 };
 
-bool StartProcess(const char* applicationName, char* commandLine, CChildProcess& child)
+bool StartProcess(const char* applicationName, char* commandLine, const wchar_t* environment,
+                  const char* currentDirectory, CChildProcess& child)
 {
     LogEvent("starting %s: %s", applicationName, commandLine);
+    if (currentDirectory)
+        LogEvent("its current folder: %s", currentDirectory);
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
     memset(&process, 0, sizeof(process));
-    if (!CreateProcessA(applicationName, commandLine, NULL, NULL, FALSE, kCreationFlags, NULL,
-                        NULL, &startup, &process))
+    const DWORD flags = kCreationFlags | (environment ? CREATE_UNICODE_ENVIRONMENT : 0);
+    if (!CreateProcessA(applicationName, commandLine, NULL, NULL, FALSE, flags,
+                        const_cast<wchar_t*>(environment), currentDirectory, &startup, &process))
     {
         LogFailure("CreateProcessA", GetLastError(), "%s not started", applicationName);
         return false;
@@ -133,18 +137,19 @@ void BringInstallerForward()
 }
 } // namespace
 
-bool RunAndWait(const char* program, char* commandLine)
+bool RunAndWait(const char* program, char* commandLine, const wchar_t* environment,
+                const char* currentDirectory)
 {
     // The program is named on its own, so that a path with blanks is never tried piece by piece
     // ("C:\Users\John.exe" for "C:\Users\John Doe\...").
     CChildProcess child;
-    if (!StartProcess(program, commandLine, child))
+    if (!StartProcess(program, commandLine, environment, currentDirectory, child))
         return false;
     WaitAndClose(child);
     return true;
 }
 
-PayloadStep RunInnerInstaller(const char* workDir, HWND waitWindow)
+PayloadStep RunInnerInstaller(const char* workDir, HWND waitWindow, const wchar_t* environment)
 {
     CText archivePath;
     if (!JoinPath(archivePath, workDir, kArchiveName))
@@ -164,7 +169,7 @@ PayloadStep RunInnerInstaller(const char* workDir, HWND waitWindow)
     if (!JoinPath(programPath, workDir, kInstallerName))
         return PayloadStepFailed;
     CChildProcess child;
-    if (!StartProcess(programPath.GetText(), programPath.ScratchCopy(), child))
+    if (!StartProcess(programPath.GetText(), programPath.ScratchCopy(), environment, workDir, child))
         return PayloadStepFailed;
 
     BringInstallerForward();
@@ -181,7 +186,7 @@ PayloadStep RunInnerInstaller(const char* workDir, HWND waitWindow)
     return PayloadStepRan;
 }
 
-PayloadStep RunWmfDist(const char* workDir)
+PayloadStep RunWmfDist(const char* workDir, const wchar_t* environment)
 {
     CText path;
     if (!JoinPath(path, workDir, kWmfDistName))
@@ -191,7 +196,7 @@ PayloadStep RunWmfDist(const char* workDir)
         return IsOutOfRoom(unpacked) ? PayloadStepNoSpace : PayloadStepFailed;
     CText commandLine;
     bool result = commandLine.Format("\"%s\" /Q", path.GetText()) &&
-                  RunAndWait(path.GetText(), commandLine.ScratchCopy());
+                  RunAndWait(path.GetText(), commandLine.ScratchCopy(), environment, workDir);
     DeleteFileA(path.GetText());
     return result ? PayloadStepRan : PayloadStepFailed;
 }

@@ -4,9 +4,11 @@
 #include "base/Module.h"
 #include "base/ScopedHandle.h"
 #include "base/Text.h"
+#include <wchar.h>
 #include "dxversion/DxVersion.h"
 #include "payload/ChildProcess.h"
 #include "resources/resource.h"
+#include "setup/ChildEnvironment.h"
 #include "system/Registry.h"
 #include "ui/DestinationDlg.h"
 #include "ui/Message.h"
@@ -16,10 +18,54 @@ namespace {
 
 const DWORD kLowestDirectX = 0x00090000;   // 9.0, as GetDXVersion reports it
 
+// The DirectX setup runs elevated, and so does any DLL beside it: it is run only from read-only
+// media, a disc drive whose volume cannot be written (a disc, or a mounted disc image). Anywhere
+// else (beside a program downloaded to the user's Downloads, a copy on a fixed disk) a process of
+// the user could have put it there, or a DLL beside it. The file's own path, as its volume names
+// it, into located; false when it is not on such media (the log says why).
+bool IsOnReadOnlyMedia(const char* candidate, CText& located)
+{
+    CKernelHandle file(CreateFileA(candidate, FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL));
+    wchar_t final[MAX_PATH + 8];
+    const DWORD size = sizeof(final) / sizeof(final[0]);
+    const DWORD length = file.IsSet() ? GetFinalPathNameByHandleW(file.Get(), final, size,
+                                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
+                                      : 0;
+    if (length == 0 || length >= size)
+    {
+        LogFailure(file.IsSet() ? "GetFinalPathNameByHandleW" : "CreateFileA",
+                   length ? ERROR_INSUFFICIENT_BUFFER : GetLastError(),
+                   "DirectX setup: %s not used", candidate);
+        return false;
+    }
+    // "\\?\C:\..." on a drive, "\\?\UNC\..." on a share.
+    const wchar_t* path = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
+    const wchar_t root[4] = {path[0], L':', L'\\', L'\0'};
+    const UINT type = path[1] == L':' && path[2] == L'\\' ? GetDriveTypeW(root) : DRIVE_REMOTE;
+    DWORD flags = 0;
+    if (type != DRIVE_CDROM ||
+        !GetVolumeInformationByHandleW(file.Get(), NULL, 0, NULL, NULL, &flags, NULL, 0) ||
+        !(flags & FILE_READ_ONLY_VOLUME))
+    {
+        LogEvent("DirectX setup: %s is on no read-only media (drive type %u, read-only %s); not "
+                 "used", candidate, type, YesNo((flags & FILE_READ_ONLY_VOLUME) != 0));
+        return false;
+    }
+    char ansi[MAX_PATH];
+    if (!GetAnsiPath(path, ansi, MAX_PATH) || !located.Assign(ansi))
+    {
+        LogWide("DirectX setup: no form of its path fits the code page: ", path);
+        return false;
+    }
+    return true;
+}
+
 // The DirectX setup program: xtsetup.ini (looked for in the Windows directory) names it
-// relative to the parent of the program's folder. Empty when it is not there. The program's
-// path is taken as the ANSI code page names it exactly (the media copied below a user's folder
-// whose name it lacks), or in its short form.
+// relative to the parent of the program's folder. Empty when it is not there, or not on
+// read-only media. The program's path is taken as the ANSI code page names it exactly (the
+// media below a folder whose name it lacks), or in its short form.
 CText LocateDxSetup()
 {
     CText located;
@@ -54,11 +100,11 @@ CText LocateDxSetup()
              candidate.GetText());
     WIN32_FIND_DATAA data;
     CFindHandle find(FindFirstFileA(candidate.GetText(), &data));
-    if (find.IsSet())
-        located.Assign(candidate);
-    else
+    if (!find.IsSet())
         LogFailure("FindFirstFileA", GetLastError(), "DirectX setup: %s not found",
                    candidate.GetText());
+    else
+        IsOnReadOnlyMedia(candidate.GetText(), located);
     return located;
 }
 
@@ -147,7 +193,12 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const wc
     if (!options.m_NoWaitDlg && waitWindow)
         ShowWindow(waitWindow, SW_SHOW);
 
-    NoteFailure(RunInnerInstaller(workDir, waitWindow), state);
+    // The programs started from here on take no orders from the user's environment settings.
+    CChildEnvironment environment;
+    const bool haveEnvironment = environment.Build(workDir);
+    NoteFailure(haveEnvironment ? RunInnerInstaller(workDir, waitWindow, environment.GetBlock())
+                                : PayloadStepFailed,
+                state);
 
     DWORD canceled = 0;
     RegReadDword(key.m_Root, key.m_SubKey, VALUE_CANCELED, &canceled, 0);
@@ -161,7 +212,7 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const wc
     }
 
     if (!state.failed)
-        NoteFailure(RunWmfDist(workDir), state);
+        NoteFailure(RunWmfDist(workDir, environment.GetBlock()), state);
     // Under the caption the run loaded. A drive that filled up is no damaged setup file: the
     // user is told of the space, which another try with more room can cure.
     if (state.failed)
@@ -171,7 +222,13 @@ bool RunInstallStage(const char* workDir, const CSetupOptions& options, const wc
     {
         if (ShowMessage(IDS_DXOFFER, MB_YESNO) == IDYES)
         {
-            RunAndWait(dxSetup.GetText(), dxSetup.ScratchCopy());
+            // Started in its own folder, where it finds its files.
+            CText folder = DirectoryOf(dxSetup);
+            if (haveEnvironment)
+                RunAndWait(dxSetup.GetText(), dxSetup.ScratchCopy(), environment.GetBlock(),
+                           folder.GetText());
+            else
+                LogEvent("DirectX setup: not started without an environment of its own");
         }
         else
         {

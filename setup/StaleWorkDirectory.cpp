@@ -1,6 +1,8 @@
 #include "setup/StaleWorkDirectory.h"
+#include <aclapi.h>
 #include <wchar.h>
 #include "base/Log.h"
+#include "base/NtFile.h"
 #include "base/ScopedHandle.h"
 #include "setup/Hardening.h"
 #include "setup/WorkDirectory.h"
@@ -13,6 +15,8 @@ namespace {
 // "XXXXXXXX XXXXXXXXXXXXXXXX " before the path.
 const int kPathOffset = 8 + 1 + 16 + 1;
 const int kRecordLength = kPathOffset + MAX_PATH + 8;
+// Names tried for the directory that a recorded one is compared with.
+const DWORD kReferenceTries = 16;
 
 bool ParseHex(const wchar_t* text, int digits, ULONGLONG& value)
 {
@@ -71,40 +75,158 @@ bool ParseRecord(const wchar_t* text, FileIdentity& identity, const wchar_t*& pa
     return path[1] == L':' && path[2] == L'\\';
 }
 
-// Removes the directory that the record names, when it is still that directory. What was found
-// and done goes to the log.
-void RemoveRecorded(const FileIdentity& recorded, const wchar_t* path)
+// True when name (the last level of a recorded path) is one that a run gives its work directory:
+// "exp", one to four upper-case hex digits, ".tmp"; or "exp.tmp".
+bool IsWorkDirectoryName(const wchar_t* name)
 {
+    if (wcsncmp(name, L"exp", 3) != 0)
+        return false;
+    int digits = 0;
+    while (digits < 5 && ((name[3 + digits] >= L'0' && name[3 + digits] <= L'9') ||
+                          (name[3 + digits] >= L'A' && name[3 + digits] <= L'F')))
+        ++digits;
+    return digits <= 4 && wcscmp(name + 3 + digits, L".tmp") == 0;
+}
+
+// True when both descriptors name the same owner and hold the same DACL, its protection from
+// inheritance included.
+bool SameOwnerAndAccess(PSECURITY_DESCRIPTOR first, PSECURITY_DESCRIPTOR second)
+{
+    PSID owners[2] = {NULL, NULL};
+    PACL dacls[2] = {NULL, NULL};
+    SECURITY_DESCRIPTOR_CONTROL controls[2] = {0, 0};
+    const PSECURITY_DESCRIPTOR descriptors[2] = {first, second};
+    for (int i = 0; i < 2; ++i)
+    {
+        BOOL defaulted = FALSE, present = FALSE;
+        DWORD revision = 0;
+        if (!GetSecurityDescriptorOwner(descriptors[i], &owners[i], &defaulted) || !owners[i] ||
+            !GetSecurityDescriptorDacl(descriptors[i], &present, &dacls[i], &defaulted) ||
+            !present || !dacls[i] ||
+            !GetSecurityDescriptorControl(descriptors[i], &controls[i], &revision))
+            return false;
+    }
+    if (!EqualSid(owners[0], owners[1]) || ((controls[0] ^ controls[1]) & SE_DACL_PROTECTED) ||
+        dacls[0]->AceCount != dacls[1]->AceCount)
+        return false;
+    for (WORD i = 0; i < dacls[0]->AceCount; ++i)
+    {
+        ACE_HEADER* aces[2] = {NULL, NULL};
+        if (!GetAce(dacls[0], i, reinterpret_cast<void**>(&aces[0])) ||
+            !GetAce(dacls[1], i, reinterpret_cast<void**>(&aces[1])) ||
+            aces[0]->AceSize != aces[1]->AceSize || memcmp(aces[0], aces[1], aces[0]->AceSize) != 0)
+            return false;
+    }
+    return true;
+}
+
+// The owner and DACL of the directory of the handle (read-control access); free it with
+// LocalFree. Null when they cannot be read.
+PSECURITY_DESCRIPTOR ReadOwnerAndAccess(HANDLE handle)
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    const DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT,
+                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        NULL, NULL, NULL, NULL, &descriptor);
+    if (error != ERROR_SUCCESS)
+    {
+        LogFailure("GetSecurityInfo", error, "earlier work directory: its security");
+        return NULL;
+    }
+    return descriptor;
+}
+
+// True when the directory carries the security that an elevated run gives its work directory.
+// That is what the volume keeps of the run's descriptor: NTFS keeps it as given (owned by
+// Administrators, the protected admin-only DACL), where a system that keeps less reads less back
+// for every directory (Wine keeps no descriptor and reads back the Unix owner and mode). So the
+// directory is compared with one made with that descriptor here and now, in the same folder,
+// which goes again as its handle closes. A folder that the user made, or that another program
+// made with access lists of its own, never compares equal.
+bool HasWorkDirectorySecurity(HANDLE directory, HANDLE folder)
+{
+    DWORD flags = 0;
+    if (!GetVolumeInformationByHandleW(directory, NULL, 0, NULL, NULL, &flags, NULL, 0) ||
+        !(flags & FILE_PERSISTENT_ACLS))
+    {
+        LogEvent("earlier work directory: its volume keeps no access lists");
+        return false;
+    }
+    CLocalMemory runs(CreateAdminOnlyDescriptor());
+    CKernelHandle reference;
+    DWORD error = ERROR_INVALID_SECURITY_DESCR;
+    for (DWORD number = GetTickCount(), tries = 0; runs.IsSet() && tries < kReferenceTries;
+         ++number, ++tries)
+    {
+        wchar_t name[32];
+        const int length = wsprintfW(name, L"PivoraSetup-%08lX.tmp", number);
+        error = OpenNative(folder, name, length, DELETE | READ_CONTROL, 0, kNtFileCreate,
+                           kNtDirectoryFile | kNtDeleteOnClose, runs.Get(), reference);
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (error != ERROR_SUCCESS)
+    {
+        LogFailure("NtCreateFile", error, "earlier work directory: no directory to compare with");
+        return false;
+    }
+    CLocalMemory expected(ReadOwnerAndAccess(reference.Get()));
+    CLocalMemory found(ReadOwnerAndAccess(directory));
+    if (!expected.IsSet() || !found.IsSet() || !SameOwnerAndAccess(expected.Get(), found.Get()))
+    {
+        LogEvent("earlier work directory: not the owner and access of a work directory");
+        return false;
+    }
+    return true;
+}
+
+// Removes the directory that the record names, when it is still that directory and one that a
+// run made. What was found and done goes to the log. False when the record must stay: the
+// directory is still held by a run of another session, whose own end removes it.
+bool RemoveRecorded(const FileIdentity& recorded, const wchar_t* path)
+{
+    const wchar_t* name = wcsrchr(path, L'\\') + 1;
+    if (!IsWorkDirectoryName(name))
+    {
+        LogEvent("earlier work directory: no name of a work directory; left alone");
+        return true;
+    }
     CKernelHandle levels[kMaxPathLevels];
     if (!HoldFoldersAbove(path, levels, "earlier work directory"))
     {
         LogEvent("earlier work directory: left alone");
-        return;
+        return true;
     }
     // The name itself is opened as what it is, a link never followed; the hold refuses delete
     // sharing, so a directory that a run in another session still holds cannot be had here.
     CKernelHandle directory(CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | DELETE |
-                                        SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS |
-                                        FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+                                        READ_CONTROL | SYNCHRONIZE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        NULL));
     if (!directory.IsSet())
     {
         const DWORD error = GetLastError();
+        if (error == ERROR_SHARING_VIOLATION)
+        {
+            LogEvent("earlier work directory: held by a run that goes on; left to it");
+            return false;
+        }
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             LogEvent("earlier work directory: gone already");
         else
             LogFailure("CreateFileW", error, "earlier work directory: not opened; left alone");
-        return;
+        return true;
     }
     FileIdentity found = {0, 0};
     if (!GetFileIdentity(directory.Get(), found) || !(found == recorded))
     {
         LogEvent("earlier work directory: the name now belongs to another (volume %08lX, file ID "
                  "%016I64X); left alone", found.dwVolume, found.id);
-        return;
+        return true;
     }
-    // The walk below it goes by this path: it must be the directory's own, not one through a
-    // link or a short name.
+    // The folders held are the ones above it only when the path is the directory's own, not one
+    // through a link or a short name.
     wchar_t final[MAX_PATH + 8];
     const DWORD size = sizeof(final) / sizeof(final[0]);
     const DWORD length = GetFinalPathNameByHandleW(directory.Get(), final, size,
@@ -113,28 +235,37 @@ void RemoveRecorded(const FileIdentity& recorded, const wchar_t* path)
     if (length == 0 || length >= size || wcscmp(held, path) != 0)
     {
         LogEvent("earlier work directory: not reached by its own path; left alone");
-        return;
+        return true;
     }
-    if (!DeleteDirectoryTree(directory.Get(), path))
+    int parent = 0;
+    while (parent < kMaxPathLevels && levels[parent].IsSet())
+        ++parent;
+    if (parent == 0 || !HasWorkDirectorySecurity(directory.Get(), levels[parent - 1].Get()))
+    {
+        LogEvent("earlier work directory: left alone");
+        return true;
+    }
+    if (!DeleteDirectoryTree(directory.Get()))
     {
         LogFailure("SetFileInformationByHandle", GetLastError(), "earlier work directory: stays");
-        return;
+        return true;
     }
     directory.Reset();
     LogEvent("earlier work directory: removed");
+    return true;
 }
 
 } // namespace
 
-void RecordWorkDirectory(HANDLE directory, const wchar_t* finalPath)
+bool RecordWorkDirectory(HANDLE directory, const wchar_t* finalPath)
 {
     FileIdentity identity;
     if (!IsProcessElevated())
-        return;
+        return false;
     if (!GetFileIdentity(directory, identity))
     {
         LogFailure("GetFileInformationByHandle", GetLastError(), "work directory: not recorded");
-        return;
+        return false;
     }
     wchar_t text[kRecordLength];
     wsprintfW(text, L"%08lX %08lX%08lX %s", identity.dwVolume,
@@ -150,6 +281,7 @@ void RecordWorkDirectory(HANDLE directory, const wchar_t* finalPath)
         LogFailure("RegSetValueExW", error, "work directory: not recorded");
     else
         LogWide("work directory recorded: ", text);
+    return error == ERROR_SUCCESS;
 }
 
 void ForgetWorkDirectory(const wchar_t* finalPath)
@@ -169,9 +301,9 @@ void RemoveRecordedWorkDirectory()
     LogWide("earlier work directory recorded: ", text);
     FileIdentity identity;
     const wchar_t* path = NULL;
-    if (ParseRecord(text, identity, path))
-        RemoveRecorded(identity, path);
-    else
+    if (!ParseRecord(text, identity, path))
         LogEvent("earlier work directory: the record names none");
+    else if (!RemoveRecorded(identity, path))
+        return;
     DeleteRecord();
 }

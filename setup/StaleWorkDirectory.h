@@ -12,10 +12,13 @@ extern const wchar_t kWorkDirectoryRecord[];
 
 // Records the held directory (its final path, without "\\?\") while the run is elevated; not
 // elevated, HKEY_LOCAL_MACHINE cannot take it and the user can remove the directory anyway.
-void RecordWorkDirectory(HANDLE directory, const wchar_t* finalPath);
+// True when it was recorded.
+bool RecordWorkDirectory(HANDLE directory, const wchar_t* finalPath);
 // Deletes the record once the directory is gone, when it still names that directory.
 void ForgetWorkDirectory(const wchar_t* finalPath);
 // At the start, with the mutex held: removes the directory a record names, when it is still that
-// very directory (same volume, same file ID, reached by a path without links); anything else of
-// that name is left alone. The record is deleted in every case.
+// very directory (same volume, same file ID, reached by a path without links) and one that a run
+// made (the name and, elevated, the owner and access list of a work directory); anything else is
+// left alone. The record is deleted, but for one that names a directory a run of another session
+// still holds: its own end removes that one.
 void RemoveRecordedWorkDirectory();

@@ -17,9 +17,6 @@ namespace {
 // The work directory is named "exp", up to four hex digits, ".tmp".
 const int kNameLength = 11;
 const DWORD kNumbers = 0x10000;
-// The removal walks below the final path in the "\\?\" form, so that nothing the inner installer
-// made there is too deep to be deleted.
-const int kLongPath = 32768;
 const wchar_t kLongPrefix[] = L"\\\\?\\";
 
 // Owned by Administrators, so that the user's own processes cannot take the access list back;
@@ -68,8 +65,8 @@ DWORD CreateAndHoldDirectory(const char* path, CKernelHandle& hold)
 class CDirectoryListing
 {
 public:
-    explicit CDirectoryListing(HANDLE directory)
-        : m_hDirectory(directory), m_pBuffer(new (std::nothrow) BYTE[kListingSize]),
+    CDirectoryListing(HANDLE directory, const WorkDirectoryCalls& calls)
+        : m_Calls(calls), m_hDirectory(directory), m_pBuffer(new (std::nothrow) BYTE[kListingSize]),
           m_pNext(NULL), m_Class(FileFullDirectoryRestartInfo)
     {
     }
@@ -85,7 +82,8 @@ public:
             if (!m_pNext)
             {
                 if (!m_pBuffer ||
-                    !GetFileInformationByHandleEx(m_hDirectory, m_Class, m_pBuffer, kListingSize))
+                    !m_Calls.pGetFileInformationByHandleEx(m_hDirectory, m_Class, m_pBuffer,
+                                                           kListingSize))
                     return NULL;
                 m_Class = FileFullDirectoryInfo;
                 m_pNext = m_pBuffer;
@@ -102,6 +100,7 @@ public:
 
 private:
     static const DWORD kListingSize = 16 * 1024;
+    const WorkDirectoryCalls& m_Calls;
     HANDLE m_hDirectory;
     BYTE* m_pBuffer;
     BYTE* m_pNext;
@@ -117,56 +116,52 @@ bool SetDeleteDisposition(HANDLE directory)
                                       sizeof(disposition)) != FALSE;
 }
 
-// Deletes everything in the directory open as directory, whose path (length characters, in a
-// buffer of kLongPath) is in path, depth first. The listing is read through the handle. A link
-// is deleted itself, never what it points to. path is left as it came.
-void DeleteContents(HANDLE directory, wchar_t* path, int length)
+// Takes the read-only attribute off the file or folder of the handle: Windows deletes neither a
+// file nor a folder that carries it.
+bool ClearReadOnly(HANDLE entry, DWORD attributes)
 {
-    CDirectoryListing listing(directory);
-    while (const FILE_FULL_DIR_INFO* record = listing.Next())
-    {
-        const int nameLength = static_cast<int>(record->FileNameLength / sizeof(wchar_t));
-        if (length + 1 + nameLength >= kLongPath)
-            continue;
-        path[length] = L'\\';
-        CopyMemory(path + length + 1, record->FileName, record->FileNameLength);
-        path[length + 1 + nameLength] = L'\0';
-        const DWORD attributes = record->FileAttributes;
-        const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (!link && (attributes & FILE_ATTRIBUTE_READONLY))
-            SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !link)
-        {
-            CKernelHandle folder(CreateFileW(path, FILE_LIST_DIRECTORY | DELETE | SYNCHRONIZE,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                             NULL, OPEN_EXISTING,
-                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                             NULL));
-            if (folder.IsSet())
-                DeleteContents(folder.Get(), path, length + 1 + nameLength);
-            if (!folder.IsSet() || !SetDeleteDisposition(folder.Get()))
-                LogFailure(folder.IsSet() ? "SetFileInformationByHandle" : "CreateFileW",
-                           GetLastError(), "work directory: a folder inside stays");
-        }
-        else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) ? !RemoveDirectoryW(path) : !DeleteFileW(path))
-        {
-            LogFailure((attributes & FILE_ATTRIBUTE_DIRECTORY) ? "RemoveDirectoryW" : "DeleteFileW",
-                       GetLastError(), "work directory: an entry inside stays");
-        }
-        path[length] = L'\0';
-    }
+    FILE_BASIC_INFO basic = {};   // times of 0 stay as they are
+    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (!basic.FileAttributes)
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
 }
 
-// The same, from the directory's final path.
-void DeleteContentsOf(HANDLE directory, const wchar_t* finalPath)
+// Deletes everything in the directory open as directory, depth first. Each entry is opened by
+// its name inside the handle of its own folder, as what it is (a link itself, never what it
+// points to), and deleted through its own handle: no path is ever walked again, so a folder that
+// somebody swaps for a junction between the listing and the deletion leads nowhere else.
+void DeleteContents(HANDLE directory, const WorkDirectoryCalls& calls)
 {
-    wchar_t* path = new (std::nothrow) wchar_t[kLongPath];
-    if (!path)
-        return;
-    lstrcpyW(path, kLongPrefix);
-    lstrcpynW(path + 4, finalPath, kLongPath - 4);
-    DeleteContents(directory, path, lstrlenW(path));
-    delete[] path;
+    CDirectoryListing listing(directory, calls);
+    while (const FILE_FULL_DIR_INFO* record = listing.Next())
+    {
+        CKernelHandle entry;
+        DWORD error = OpenNative(directory, record->FileName,
+                                 static_cast<int>(record->FileNameLength / sizeof(wchar_t)),
+                                 FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
+                                     DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kNtFileOpen,
+                                 0, NULL, entry);
+        BY_HANDLE_FILE_INFORMATION info;
+        if (error == ERROR_SUCCESS && !GetFileInformationByHandle(entry.Get(), &info))
+            error = GetLastError();
+        if (error != ERROR_SUCCESS)
+        {
+            LogFailure("NtCreateFile", error, "work directory: an entry inside stays");
+            continue;
+        }
+        // What the handle holds decides, not what the listing said a moment before.
+        const DWORD attributes = info.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            DeleteContents(entry.Get(), calls);
+        if ((attributes & FILE_ATTRIBUTE_READONLY) && !ClearReadOnly(entry.Get(), attributes))
+            LogFailure("SetFileInformationByHandle", GetLastError(),
+                       "work directory: an entry inside stays read-only");
+        if (!SetDeleteDisposition(entry.Get()))
+            LogFailure("SetFileInformationByHandle", GetLastError(),
+                       "work directory: an entry inside stays");
+    }
 }
 
 // The final path of the held directory, without the "\\?\" prefix, into path (MAX_PATH + 8
@@ -219,9 +214,9 @@ bool GetFileIdentity(HANDLE handle, FileIdentity& identity)
     return true;
 }
 
-bool DeleteDirectoryTree(HANDLE directory, const wchar_t* finalPath)
+bool DeleteDirectoryTree(HANDLE directory, const WorkDirectoryCalls& calls)
 {
-    DeleteContentsOf(directory, finalPath);
+    DeleteContents(directory, calls);
     return SetDeleteDisposition(directory);
 }
 
@@ -288,7 +283,8 @@ const WorkDirectoryCalls& SystemWorkDirectoryCalls()
 {
     static const WorkDirectoryCalls calls = {GetTempPathW, FirstNumberFromClock, FolderExists,
                                              GetFinalPathNameByHandleW,
-                                             GetVolumeInformationByHandleW};
+                                             GetVolumeInformationByHandleW,
+                                             GetFileInformationByHandleEx};
     return calls;
 }
 
@@ -364,7 +360,21 @@ bool CWorkDirectory::Create(const char* tempFolder)
     }
     if (!TakeFinalPath())
     {
-        DeleteHeld();   // still empty: it goes
+        // Still empty, it goes. Recorded first, so that one that cannot go now (somebody put a
+        // file into it meanwhile, or its removal fails) is removed by the next run.
+        wchar_t path[MAX_PATH + 8];
+        const bool recorded = GetHeldPath(m_Calls, m_hHold.Get(), path) &&
+                              RecordWorkDirectory(m_hHold.Get(), path);
+        if (DeleteHeld())
+        {
+            if (recorded)
+                ForgetWorkDirectory(path);
+        }
+        else
+        {
+            LogEvent("work directory: %s refused and not removed; %s", m_szPath,
+                     recorded ? "left to the next run by its record" : "not recorded");
+        }
         return false;
     }
     m_bCreated = true;
@@ -487,18 +497,21 @@ bool CWorkDirectory::HoldLevels(const wchar_t* path)
 bool CWorkDirectory::DeleteHeld()
 {
     FileIdentity identity;
+    const bool identified = GetFileIdentity(m_hHold.Get(), identity);
+    const DWORD identityError = GetLastError();
     // Any handle on the volume tells OpenFileById where to look; this one asks for nothing that
     // the open for delete would have to share.
-    CKernelHandle volume(ReOpenFile(m_hHold.Get(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    FILE_FLAG_BACKUP_SEMANTICS));
-    const bool known = GetFileIdentity(m_hHold.Get(), identity) && volume.IsSet();
-    const DWORD knownError = GetLastError();
+    CKernelHandle volume(identified ? ReOpenFile(m_hHold.Get(), FILE_READ_ATTRIBUTES,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 FILE_FLAG_BACKUP_SEMANTICS)
+                                    : NULL);
+    const DWORD volumeError = GetLastError();
     m_hHold.Reset();
     bool deleted = false;
-    if (!known)
+    if (!identified || !volume.IsSet())
     {
-        LogFailure("ReOpenFile", knownError, "work directory: %s stays", m_szPath);
+        LogFailure(identified ? "ReOpenFile" : "GetFileInformationByHandle",
+                   identified ? volumeError : identityError, "work directory: %s stays", m_szPath);
     }
     else
     {
@@ -536,7 +549,7 @@ void CWorkDirectory::Remove()
     if (!m_bCreated)
         return;
     m_bCreated = false;
-    DeleteContentsOf(m_hHold.Get(), m_szFinalPath);
+    DeleteContents(m_hHold.Get(), m_Calls);
     if (DeleteHeld())
     {
         LogEvent("work directory: %s removed", m_szPath);

@@ -10,7 +10,8 @@ const int kMaxPathLevels = MAX_PATH / 2;
 // The Windows calls by which the run finds its temporary folder, names its work directory and
 // learns what it made. The run uses the system's; a test gives its own to reach the ends that a
 // real system rarely shows (every name taken, a directory gone after it was made, a final path
-// that Windows would rewrite or that leads elsewhere, a volume that keeps no access lists).
+// that Windows would rewrite or that leads elsewhere, a volume that keeps no access lists, a
+// folder swapped between its listing and its removal).
 struct WorkDirectoryCalls
 {
     DWORD (WINAPI* pGetTempPathW)(DWORD, LPWSTR);
@@ -20,6 +21,8 @@ struct WorkDirectoryCalls
     DWORD (WINAPI* pGetFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
     BOOL (WINAPI* pGetVolumeInformationByHandleW)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD,
                                                   LPWSTR, DWORD);
+    // The listing of a folder that the removal reads.
+    BOOL (WINAPI* pGetFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 };
 const WorkDirectoryCalls& SystemWorkDirectoryCalls();
 
@@ -94,10 +97,11 @@ bool GetFileIdentity(HANDLE handle, FileIdentity& identity);
 // the log names the cause, after what ("work directory").
 bool HoldFoldersAbove(const wchar_t* path, CKernelHandle* levels, const char* what);
 
-// Deletes everything in the directory open as directory (list and delete access), whose final
-// path is finalPath, depth first, links themselves and never what they point to; then sets the
-// directory itself to be deleted once the handle is closed. False when that last step fails.
-bool DeleteDirectoryTree(HANDLE directory, const wchar_t* finalPath);
+// Deletes everything in the directory open as directory (list and delete access), depth first,
+// each entry through a handle opened by its name inside its own folder's handle, links themselves
+// and never what they point to; then sets the directory itself to be deleted once the handle is
+// closed. False when that last step fails.
+bool DeleteDirectoryTree(HANDLE directory, const WorkDirectoryCalls& calls = SystemWorkDirectoryCalls());
 
 // The security of the work directory of an elevated run: owned by Administrators, full access
 // for Administrators and SYSTEM only, inherited by everything inside, nothing inherited from

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command with the test environment of this project: a private 64-bit Wine prefix under
 # the build folder (ANSI code page 932), one Xvfb display and one wineserver for the whole run,
-# a small tmpfs mapped as drive T: for the low-space cases and a read-only one as R:. Everything started here is
+# a small tmpfs mapped as drive T: for the low-space cases and a read-only one as R:, a disc drive
+# X: (PIVORA_DISC_DRIVE). Everything started here is
 # stopped again when the command ends.
 # PIVORA_WINE_LOCALE=en_US.UTF-8 (or another locale) makes it a session of that locale's ANSI
 # code page (1252 for en_US) with a prefix of its own, wineprefix-en_US: the code page holds for
@@ -16,8 +17,10 @@ locale=${PIVORA_WINE_LOCALE:-ja_JP.UTF-8}
 suffix=""
 [ "$locale" = ja_JP.UTF-8 ] || suffix="-${locale%%.*}"
 western=$suffix
-# Another DPI (PIVORA_DPI, below) is a session of its own too, in a prefix of its own.
+# Another DPI (PIVORA_DPI, below) is a session of its own too, in a prefix of its own; and so is
+# a session named by PIVORA_WINE_SESSION (one that a test ends, as a restart of Windows does).
 [ -n "${PIVORA_DPI:-}" ] && [ "$PIVORA_DPI" != 96 ] && suffix="$suffix-${PIVORA_DPI}dpi"
+[ -n "${PIVORA_WINE_SESSION:-}" ] && suffix="$suffix-$PIVORA_WINE_SESSION"
 export WINEPREFIX="$build/wineprefix$suffix"
 export WINEARCH=win64
 export WINEDEBUG=-all
@@ -43,14 +46,18 @@ xvfb_pid=""
 lowspace="$build/lowspace$suffix"
 readonly_dir="$build/readonly$suffix"
 roomy="$build/roomy$suffix"
+disc="$build/disc$suffix"
+windows_temp="$WINEPREFIX/drive_c/windows/temp"
 cleanup() {
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -f "$WINEPREFIX/dosdevices/t:" "$WINEPREFIX/dosdevices/r:" "$WINEPREFIX/dosdevices/s:"
+  rm -f "$WINEPREFIX/dosdevices/t:" "$WINEPREFIX/dosdevices/r:" "$WINEPREFIX/dosdevices/s:" \
+        "$WINEPREFIX/dosdevices/x:"
   mountpoint -q "$lowspace" && umount "$lowspace"
   mountpoint -q "$roomy" && umount "$roomy"
   mountpoint -q "$readonly_dir" && umount "$readonly_dir"
+  mountpoint -q "$windows_temp" && umount "$windows_temp"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -77,6 +84,19 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1
   wineserver -w
 fi
+
+# Drive X: is a disc drive, as the product's disc or a mounted disc image is: Wine gives a drive
+# the type that HKLM\Software\Wine\Drives names, read when the server starts. Its folder stays
+# writable for the tests, which lay out the media there (Wine reports the volume read-only). The
+# value goes to the 64-bit view, where the mount manager reads it, whichever loader runs reg.
+mkdir -p "$disc"
+ln -sfn "$disc" "$WINEPREFIX/dosdevices/x:"
+if ! awk '/^\[Software\\\\Wine\\\\Drives\]/ { drives = 1; next } /^\[/ { drives = 0 }
+          drives && /^"x:"="cdrom"/ { found = 1 } END { exit !found }' "$WINEPREFIX/system.reg"; then
+  wine reg add 'HKLM\Software\Wine\Drives' /v x: /t REG_SZ /d cdrom /reg:64 /f >/dev/null 2>&1
+  wineserver -w
+fi
+export PIVORA_DISC_DRIVE='X:'
 
 wineserver -p
 # Every session, also in a prefix made before: the dialog fonts and the screen's DPI.
@@ -119,6 +139,15 @@ mkdir -p "$readonly_dir"
 if mount -t tmpfs -o size=300m,ro tmpfs "$readonly_dir" 2>/dev/null; then
   ln -sfn "$readonly_dir" "$WINEPREFIX/dosdevices/r:"
   export PIVORA_READONLY_DRIVE='R:'
+fi
+
+# The Windows temporary folder of the main test prefix as a tmpfs of 205 MiB, like drive S:: room
+# for the 200 MiB that every run asks for, too little for a payload of about 100 MiB, where an
+# elevated run falls back when the user's temporary folder is no place for it.
+unset PIVORA_SMALL_WINDOWS_TEMP
+if [ -z "$suffix" ] && grep -q '^PIVORA_BUILD_TESTS:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null &&
+   mkdir -p "$windows_temp" && mount -t tmpfs -o size=205m tmpfs "$windows_temp" 2>/dev/null; then
+  export PIVORA_SMALL_WINDOWS_TEMP=1
 fi
 
 # A temporary folder that Win32 would read as another, as a user's process can lay it out: the

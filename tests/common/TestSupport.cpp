@@ -16,10 +16,13 @@ std::string Sjis(const char* utf8)
     return std::string(n.data());
 }
 
-std::string MakeTempDir(const char* prefix)
+std::string MakeTempDir(const char* prefix, const std::string& parent)
 {
     char temp[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
+    if (parent.empty())
+        GetTempPathA(sizeof(temp), temp);
+    else
+        lstrcpynA(temp, parent.c_str(), MAX_PATH);
     for (unsigned n = GetTickCount() ^ GetCurrentProcessId();; ++n)
     {
         char path[MAX_PATH];

@@ -9,8 +9,9 @@
 // A UTF-8 literal as code page 932 bytes, for expected Japanese texts.
 std::string Sjis(const char* utf8);
 
-// A new, unique folder under the temporary folder, with a trailing backslash.
-std::string MakeTempDir(const char* prefix);
+// A new, unique folder under the temporary folder (or under parent, ending with a backslash),
+// with a trailing backslash; empty when none can be made.
+std::string MakeTempDir(const char* prefix, const std::string& parent = "");
 // Removes a folder with everything in it (or a file).
 void RemoveTree(const std::string& path);
 

@@ -1,5 +1,6 @@
 #include "doubles.h"
 #include <stdlib.h>
+#include <string.h>
 
 void FakeLog(const char* format, ...)
 {
@@ -23,6 +24,26 @@ void FakeLog(const char* format, ...)
     DWORD written = 0;
     WriteFile(file, line, count, &written, NULL);
     CloseHandle(file);
+}
+
+void FakeLogEnvironment(const char* who)
+{
+    char names[512];
+    DWORD length = GetEnvironmentVariableA("PIVORA_FAKE_ENV_NAMES", names, sizeof(names));
+    if (length == 0 || length >= sizeof(names))
+        return;
+    for (char* name = strtok(names, ";"); name; name = strtok(NULL, ";"))
+    {
+        char value[1024];
+        length = GetEnvironmentVariableA(name, value, sizeof(value));
+        if (length == 0 || length >= sizeof(value))
+            FakeLog("%s env %s unset", who, name);
+        else
+            FakeLog("%s env %s=%s", who, name, value);
+    }
+    char folder[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof(folder), folder);
+    FakeLog("%s cwd=%s", who, folder);
 }
 
 int FakeEnvInt(const char* name, int fallback)

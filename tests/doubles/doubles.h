@@ -12,4 +12,7 @@
 void FakeLog(const char* format, ...);
 // The environment variable name as a number; fallback when it is not set.
 int FakeEnvInt(const char* name, int fallback);
+// With PIVORA_FAKE_ENV_NAMES set (names parted by ";"): "<who> env <NAME>=<value>" for each
+// (or "<who> env <NAME> unset"), then "<who> cwd=<current folder>".
+void FakeLogEnvironment(const char* who);
 #endif

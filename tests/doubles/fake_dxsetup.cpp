@@ -7,5 +7,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     GetModuleFileNameA(NULL, self, sizeof(self));
     FakeLog("dxsetup start %s", GetCommandLineA());
     FakeLog("dxsetup program %s", self);
+    FakeLogEnvironment("dxsetup");
     return 0;
 }

@@ -14,6 +14,12 @@
 //                                   when it never shows one (default 1000)
 //   PIVORA_FAKE_SETUP_EXIT          exit code (default 0)
 //   PIVORA_FAKE_SETUP_CANCEL        1: writes DWORD CANCELED=1 like a cancelled installation
+//   PIVORA_FAKE_SETUP_ENGINE        1: writes %TEMP%\{6A1F0C2E}\engine.dll, as installers unpack
+//                                   their engine ("setup engine <path> made=1")
+//   PIVORA_FAKE_ENV_NAMES           variables to log before the end (FakeLogEnvironment)
+//   PIVORA_FAKE_SETUP_RUNONCE       a file that a RunOnce command (HKLM, the 64-bit view, where
+//                                   Windows and Wine run it at the next start) writes, as
+//                                   installers that finish at the next start register one
 #include "doubles.h"
 
 namespace
@@ -46,6 +52,23 @@ void LogProgramsPath()
         RegCloseKey(key);
     }
     FakeLog("setup ProgramsPath=%s", value);
+}
+
+void RegisterRunOnce()
+{
+    char marker[MAX_PATH], command[MAX_PATH + 64];
+    DWORD length = GetEnvironmentVariableA("PIVORA_FAKE_SETUP_RUNONCE", marker, sizeof(marker));
+    if (length == 0 || length >= sizeof(marker))
+        return;
+    wsprintfA(command, "C:\\windows\\system32\\cmd.exe /c echo restarted> \"%s\"", marker);
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0, NULL, 0,
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    if (RegSetValueExA(key, "PivoraFakeSetup", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                       lstrlenA(command) + 1) == ERROR_SUCCESS)
+        FakeLog("setup runonce registered");
+    RegCloseKey(key);
 }
 
 void WriteCanceled()
@@ -140,6 +163,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     LogProgramsPath();
     if (FakeEnvInt("PIVORA_FAKE_SETUP_CANCEL", 0) == 1)
         WriteCanceled();
+    RegisterRunOnce();
 
     const int delay = FakeEnvInt("PIVORA_FAKE_SETUP_WINDOW_DELAY", 0);
     const int runMs = FakeEnvInt("PIVORA_FAKE_SETUP_RUN_MS", 1000);
@@ -156,6 +180,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         if (!wasForeground)
             FakeLog("setup foreground=0");
         DestroyWindow(window);
+    }
+    FakeLogEnvironment("setup");
+    // As a real installer unpacks its engine: into a folder of its own in TEMP.
+    char engine[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("TEMP", engine, MAX_PATH - 40);
+    if (FakeEnvInt("PIVORA_FAKE_SETUP_ENGINE", 0) == 1 && length > 0 && length < MAX_PATH - 40)
+    {
+        lstrcatA(engine, "\\{6A1F0C2E}");
+        CreateDirectoryA(engine, NULL);
+        lstrcatA(engine, "\\engine.dll");
+        HANDLE file = CreateFileA(engine, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        FakeLog("setup engine %s made=%d", engine, file != INVALID_HANDLE_VALUE ? 1 : 0);
+        CloseHandle(file);
     }
     FakeLog("setup end");
     return FakeEnvInt("PIVORA_FAKE_SETUP_EXIT", 0);

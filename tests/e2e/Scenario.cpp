@@ -106,10 +106,20 @@ std::vector<std::string> ScenarioTest::Texts(const RunResult& result)
     return texts;
 }
 
-CMediaLayout::CMediaLayout(const std::string& product, const char* dxSetupBelowDisk1,
-                           const std::string& below)
-    : m_Root(MakeTempDir("media")), m_Media(m_Root + below)
+std::string DiscDrive()
 {
+    const char* drive = getenv("PIVORA_DISC_DRIVE");
+    return drive ? drive : "";
+}
+
+CMediaLayout::CMediaLayout(const std::string& product, const char* dxSetupBelowDisk1,
+                           const std::string& below, const std::string& parent)
+    : m_Root(!parent.empty() ? MakeTempDir("media", parent)
+                             : DiscDrive().empty() ? "" : MakeTempDir("media", DiscDrive() + "\\")),
+      m_Media(m_Root + below)
+{
+    if (m_Root.empty())
+        return;
     for (const char* folder : {"", "Disk1", "Disk1\\Setup"})
         CreateDirectoryA((m_Media + folder).c_str(), NULL);
     CopyFileA(product.c_str(), Program().c_str(), FALSE);
@@ -123,7 +133,8 @@ CMediaLayout::CMediaLayout(const std::string& product, const char* dxSetupBelowD
 
 CMediaLayout::~CMediaLayout()
 {
-    RemoveTree(m_Root);
+    if (!m_Root.empty())
+        RemoveTree(m_Root);
 }
 
 namespace {

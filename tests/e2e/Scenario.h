@@ -57,13 +57,18 @@ protected:
     std::string m_Destination;  // typed into the destination dialog (no trailing backslash)
 };
 
-// A copy of the product at <temp>\media\<below>Disk1\Setup\PivoraSetup.exe beside a DirectX
-// setup (the fake) at the given path under Disk1; removed again at the end.
+// The disc drive of the session ("X:"), empty when it has none.
+std::string DiscDrive();
+
+// A copy of the product at <media>\<below>Disk1\Setup\PivoraSetup.exe beside a DirectX setup
+// (the fake) at the given path under Disk1. The media lie in a new folder on the session's disc
+// drive, or in parent (a folder ending with a backslash) when it is given; removed again at the
+// end. m_Root is empty when the media cannot be laid out.
 class CMediaLayout
 {
 public:
     CMediaLayout(const std::string& product, const char* dxSetupBelowDisk1,
-                 const std::string& below = "");
+                 const std::string& below = "", const std::string& parent = "");
     ~CMediaLayout();
     std::string Program() const { return m_Media + "Disk1\\Setup\\PivoraSetup.exe"; }
     std::string m_Root;

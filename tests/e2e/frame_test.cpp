@@ -139,4 +139,37 @@ TEST(Frame, PayloadLargerThanTheFreeSpaceShowsMessage113)
     RemoveTree(log.substr(0, log.size() - 7));
 }
 
+// The user's temporary folder gives the elevated run no work directory (a read-only drive), and
+// the Windows temporary folder it falls back to has the 200 MiB of every run but less room than
+// this payload needs (a tmpfs of 205 MiB in the test prefix): the same refusal there, before any
+// dialog, and nothing is made in either folder.
+TEST(Frame, WindowsTemporaryFolderShortOfSpaceShowsMessage113)
+{
+    const char* readOnly = getenv("PIVORA_READONLY_DRIVE");
+    if (!readOnly || !*readOnly || !getenv("PIVORA_SMALL_WINDOWS_TEMP"))
+        GTEST_SKIP() << "no read-only drive, or no small Windows temporary folder, in this session";
+    const std::string temp = std::string(readOnly) + "\\", log = MakeTempDir("wintemp") + "run.log";
+    char windowsTemp[MAX_PATH];
+    ASSERT_TRUE(GetWindowsDirectoryA(windowsTemp, MAX_PATH));
+    lstrcatA(windowsTemp, "\\Temp\\");
+    const std::vector<std::string> before = ListFolder(windowsTemp);
+
+    SetupRun run;
+    run.exe = ProgramDir() + "PivoraSetup_large.exe";
+    run.environment = TempAt(temp);
+    run.arguments = "/Log=" + log;
+    RunResult result = RunSetup(run);
+    EXPECT_EQ(0xFFFFFFFFu, result.exitCode) << "exit code -1";
+    EXPECT_FALSE(result.destinationShown);
+    ASSERT_EQ(1u, result.messages.size());
+    EXPECT_EQ(Messages::NoSpace(), result.messages[0].text);
+    EXPECT_EQ(before, ListFolder(windowsTemp));
+    EXPECT_EQ(std::vector<std::string>(), ListFolder(temp));
+    const std::vector<std::string> events = ReadLogEvents(log);
+    ASSERT_LE(4u, events.size());
+    EXPECT_EQ(0, events.end()[-4].find("temporary folder " + std::string(windowsTemp) + ": ")) << events.end()[-4];
+    EXPECT_EQ("end: too little temporary space; exit code -1", events.back());
+    RemoveTree(log.substr(0, log.size() - 7));
+}
+
 } // namespace

@@ -215,6 +215,7 @@ TEST_F(Install, SettledPathSkipsTheDestinationDialog)
 TEST_F(Install, BrokenArchiveFailsWithMessage111)
 {
     CMediaLayout media(ProgramDir() + "PivoraSetup_badarchive.exe", "Tools\\DirectX9.0c\\dxsetup.exe");
+    ASSERT_FALSE(media.m_Root.empty()) << "no media on the disc drive";
     SetupRun run = Run("/LaunchDX9");
     run.exe = media.Program();
     run.onMessage = AnswerNo;
@@ -394,6 +395,7 @@ protected:
 TEST_F(DirectX, TooOldWithoutDirectXSetupEndsWithMessage116)
 {
     CMediaLayout media(TestProductPath(), NULL);
+    ASSERT_FALSE(media.m_Root.empty()) << "no media on the disc drive";
     RunResult result = RunSetup(MediaRun(media, "/Silent"));
     EXPECT_EQ(0xFFFFFFFFu, result.exitCode);
     ASSERT_EQ(Lines{Messages::NoDirectX()}, Texts(result)) << "also under /Silent";
@@ -409,6 +411,7 @@ TEST_F(DirectX, TooOldWithDirectXSetupBesideTheMedia)
     // The media in a folder with a blank, and a program planted where the path would be cut at
     // that blank, as a user who can write beside the media could.
     CMediaLayout media(TestProductPath(), "Tools\\DirectX9.0c\\dxsetup.exe", "Vantori Setup\\");
+    ASSERT_FALSE(media.m_Root.empty()) << "no media on the disc drive";
     ASSERT_TRUE(CopyFileA((ProgramDir() + "doubles\\fake_dxsetup.exe").c_str(),
                           (media.m_Root + "Vantori.exe").c_str(), FALSE));
     for (int answer : {IDYES, IDNO})
@@ -462,6 +465,7 @@ TEST_F(Install, LaunchDX9OffersTheDirectXSetupWhenItIsThere)
     {
         // Where xtsetup.ini (in the Windows directory) says, below the media's parent folder.
         CMediaLayout media(TestProductPath(), "Redist\\dx\\install.exe");
+        ASSERT_FALSE(media.m_Root.empty()) << "no media on the disc drive";
         CXtSetupIni ini("Redist\\dx\\install.exe");
         SetupRun run = Run("/LaunchDX9");
         run.exe = media.Program();
@@ -553,15 +557,18 @@ TEST_F(Install, LogNamesWhatFailed)
     }
 }
 
-// A user whose name the ANSI code page lacks, with the setup copied to their downloads: the
-// temporary folder and the program's own path are used in their short forms, never with "?"
+// A user whose name the ANSI code page lacks, with the media on a disc in a folder of such a name:
+// the temporary folder and the program's own path are used in their short forms, never with "?"
 // in them, and the run goes through: the installers run, the DirectX setup beside the media is
 // found and offered, and nothing is left behind.
 TEST_F(DirectX, UserNameOutsideTheCodePage)
 {
     const std::wstring user = WideFromUtf8(m_Temp.c_str()) + L"Bj\u00F6rn \uD55C\uAE00\\";
-    const std::wstring temp = user + L"Temp\\", disk = user + L"Downloads\\Disk1\\";
-    for (const std::wstring& folder : {user, temp, user + L"Downloads\\", disk, disk + L"Setup",
+    const std::string disc = MakeTempDir("media", DiscDrive() + "\\");
+    ASSERT_FALSE(DiscDrive().empty() || disc.empty()) << "no disc drive";
+    const std::wstring temp = user + L"Temp\\", media = WideFromUtf8(disc.c_str()) + L"Bj\u00F6rn \uD55C\uAE00\\";
+    const std::wstring disk = media + L"Disk1\\";
+    for (const std::wstring& folder : {user, temp, media, disk, disk + L"Setup",
                                        disk + L"Tools", disk + L"Tools\\DirectX9.0c"})
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
     ASSERT_TRUE(CopyFileW(WideFromUtf8(TestProductPath().c_str()).c_str(), (disk + L"Setup\\PivoraSetup.exe").c_str(), FALSE));
@@ -592,6 +599,7 @@ TEST_F(DirectX, UserNameOutsideTheCodePage)
         entries += found.cFileName[0] != L'.';
     FindClose(find);
     EXPECT_EQ(0, entries) << "left in the temporary folder";
+    RemoveTree(disc);
 }
 
 } // namespace

@@ -188,8 +188,8 @@ TEST(PayloadLowSpace, AFullDiskIsShortSpaceNotDamage)
     SetModuleInstance(own);
     FreeLibrary(checked);
     EXPECT_TRUE(ReadFileBytes(root + "unpacked.bin", &partial) && partial.size() < 3500000u) << partial.size();
-    EXPECT_EQ(PayloadStepNoSpace, RunInnerInstaller(root.c_str(), NULL));
-    EXPECT_EQ(PayloadStepNoSpace, RunWmfDist(root.c_str()));
+    EXPECT_EQ(PayloadStepNoSpace, RunInnerInstaller(root.c_str(), NULL, NULL));
+    EXPECT_EQ(PayloadStepNoSpace, RunWmfDist(root.c_str(), NULL));
     for (const char* name : {"unpacked.bin", "PivoraSetup_IS.bin", "wmfdist.exe"})
         DeleteFileA((root + name).c_str());
     CArchiveCase c(BuildArchive({{"big.bin", big}}));

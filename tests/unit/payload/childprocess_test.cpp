@@ -108,7 +108,7 @@ TEST(RunInnerInstaller, BringsTheWindowForwardAndHidesTheWaitDialogMeanwhile)
         HMODULE module = t.module ? LoadLibraryA((ProgramDir() + t.module).c_str()) : NULL;
         SetModuleInstance(module ? module : own);
         const DWORD start = g_Wait.start = GetTickCount();
-        EXPECT_EQ(PayloadStepRan, RunInnerInstaller(work.c_str(), g_Wait.hwnd));
+        EXPECT_EQ(PayloadStepRan, RunInnerInstaller(work.c_str(), g_Wait.hwnd, NULL));
         const DWORD elapsed = GetTickCount() - start;
         SetModuleInstance(own);
         FreeLibrary(module);
@@ -147,7 +147,7 @@ TEST(ChildPrograms, WmfDistRunsQuietlyAndAllFailWhenUnpackingExtractionOrTheStar
     {
         // A failing exit code of the redistributable still counts as run.
         CScopedEnv exitCode("PIVORA_FAKE_WMFDIST_EXIT", 5);
-        EXPECT_EQ(PayloadStepRan, RunWmfDist(wmf.c_str()));
+        EXPECT_EQ(PayloadStepRan, RunWmfDist(wmf.c_str(), NULL));
         EXPECT_EQ("wmfdist start \"" + wmf + "wmfdist.exe\" /Q", LogLines(log, true).at(0));
         EXPECT_EQ(std::vector<std::string>(), ListFolder(wmf));
         RemoveTree(wmf);
@@ -168,9 +168,9 @@ TEST(ChildPrograms, WmfDistRunsQuietlyAndAllFailWhenUnpackingExtractionOrTheStar
         ASSERT_TRUE(module != NULL);
         SetModuleInstance(module);
         const std::string work = MakeTempDir("pvi");
-        EXPECT_EQ(PayloadStepFailed, RunInnerInstaller(work.c_str(), NULL));
+        EXPECT_EQ(PayloadStepFailed, RunInnerInstaller(work.c_str(), NULL, NULL));
         EXPECT_EQ(c.installerLeft, ListFolder(work));
-        EXPECT_EQ(PayloadStepFailed, RunWmfDist(work.c_str()));
+        EXPECT_EQ(PayloadStepFailed, RunWmfDist(work.c_str(), NULL));
         EXPECT_EQ(c.installerLeft, ListFolder(work));
         EXPECT_FALSE(FileExists(log));
         SetModuleInstance(own);

@@ -9,6 +9,7 @@
 #include <string.h>
 #include "common/TestSupport.h"
 #include "setup/Hardening.h"
+#include "setup/StaleWorkDirectory.h"
 #include "setup/WorkDirectory.h"
 #include "ui/Folder.h"
 
@@ -265,3 +266,43 @@ TEST(WorkDirectorySecurity, AdministratorsAndSystemOnly)
 }
 
 } // namespace
+
+namespace {
+
+// Refused (its volume keeps no access lists), and somebody put a file into it meanwhile.
+BOOL WINAPI NoAccessListsAndAFileInside(HANDLE volume, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags,
+                                         LPWSTR name, DWORD size)
+{
+    wchar_t path[MAX_PATH + 8];
+    const DWORD length = GetFinalPathNameByHandleW(volume, path, MAX_PATH + 8, 0);
+    HANDLE file = length ? CreateFileW((std::wstring(path) + L"\\planted.txt").c_str(), GENERIC_WRITE, 0, NULL,
+                                       CREATE_NEW, 0, NULL) : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return NoAccessLists(volume, NULL, 0, NULL, NULL, flags, name, size);
+}
+
+} // namespace
+
+// A directory that the run refuses and cannot remove (somebody put a file into it) is recorded,
+// so that the next run removes it.
+TEST(WorkDirectory, RefusedDirectoryThatStaysIsLeftToTheNextRun)
+{
+    ASSERT_TRUE(IsProcessElevated());
+    const std::string temp = MakeTempDir("rr");
+    WorkDirectoryCalls calls = Calls();
+    calls.pGetVolumeInformationByHandleW = NoAccessListsAndAFileInside;
+    {
+        CWorkDirectory work(calls);
+        EXPECT_FALSE(work.Create(temp.c_str()));
+    }
+    EXPECT_EQ(std::vector<std::string>{"planted.txt"}, ListFolder(temp + "expABCD.tmp\\"));
+    RemoveRecordedWorkDirectory();
+    EXPECT_EQ(std::vector<std::string>(), ListFolder(temp));
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, (int)RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Halvoro\\PIVORA", 0,
+                                                KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key));
+    EXPECT_NE(ERROR_SUCCESS, (int)RegQueryValueExA(key, "SetupWorkDirectory", NULL, NULL, NULL, NULL));
+    RegCloseKey(key);
+    RemoveTree(temp);
+}

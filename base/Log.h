@@ -11,15 +11,27 @@
 #define PIVORA_LOG_FORMAT(index, first)
 #endif
 
+// The files that OpenLog may write to.
+enum LogTarget
+{
+    kLogNewFile,      // a file that is not there yet
+    kLogAnyFile,      // a new file, or any plain file appended to
+    kLogRunLogFile,   // a new file whose name ends in ".log", or a log of this program so named
+};
+
 // Opens the log file at path (a full path) and appends to it, line by line, each line written
 // through to the disk before the call returns. A file that holds a log already gets a blank line
-// before this run's lines; a new one starts with the UTF-8 byte order mark. With mustBeNew the
-// file must not exist yet. Anything but a plain file with one name (a link, a device, a folder)
-// is refused, and so is a file that is not where path says, as when a link on a level above it
-// leads elsewhere (a file made there goes again). Every control character of a logged text is
-// written in a visible form ("<CR>", "<LF>", "<0x1B>"), so that each line is one that the run
-// wrote. False when no log could be opened; the run then goes on without one.
-bool OpenLog(const wchar_t* path, bool mustBeNew);
+// before this run's lines; a new one starts with the UTF-8 byte order mark. target says which
+// files may be written to (kLogRunLogFile: a name without a stream part, and a file that begins
+// with the byte order mark and a first line of this program's form). The folder is opened and
+// checked first and the file made or opened inside it, so nothing is made where the path does not
+// really lead (a link or mount point on a level of it). Anything but a plain file with one name
+// (a link, a device, a folder) is refused. Every control character, line or paragraph separator,
+// format character (U+202E) and "<" of a logged text is written in a visible form ("<CR>",
+// "<LF>", "<0x1B>", "<0x3C>", "<U+2028>"), so that each line is one that the run wrote and each
+// visible form one that it made. False when no log could be opened; the run then goes on
+// without one.
+bool OpenLog(const wchar_t* path, LogTarget target);
 // Closes the log; later calls write nothing. Called once no other thread writes any more.
 void CloseLog();
 

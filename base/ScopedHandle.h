@@ -29,6 +29,13 @@ public:
             Close(m_hHandle);
         m_hHandle = handle;
     }
+    // Gives the handle held to the caller, who closes it from now on.
+    T Detach()
+    {
+        T handle = m_hHandle;
+        m_hHandle = T();
+        return handle;
+    }
     // For calls that hand a new handle out through a pointer; the one held is closed first.
     T* Receive()
     {

@@ -105,7 +105,7 @@ bool UnpackAndExtract(const std::string& archive, const std::string& dest, const
     if (log)
     {
         DeleteFileW(log);
-        if (!OpenLog(log, true))
+        if (!OpenLog(log, kLogNewFile))
         {
             fprintf(stderr, "OpenLog failed\n");
             return false;
@@ -142,7 +142,7 @@ bool UnpackAndExtract(const std::string& archive, const std::string& dest, const
 double LogLineMs(const wchar_t* log, int lines)
 {
     DeleteFileW(log);
-    if (!OpenLog(log, true))
+    if (!OpenLog(log, kLogNewFile))
         return 0;
     double start = NowMs();
     for (int i = 0; i < lines; ++i)

@@ -42,4 +42,7 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 # Hardened and reproducible: ASLR with relocations kept, DEP, no time stamp in the image, and no
 # build paths in the objects.
 add_link_options(-Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-insert-timestamp)
+# Aware of terminal services: on a Remote Desktop session host Windows would otherwise give the
+# program a private Windows directory in the user's profile, which the user can change.
+add_link_options(-Wl,--tsaware)
 add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)

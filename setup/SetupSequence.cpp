@@ -74,7 +74,10 @@ void LogWindowsVersion()
 }
 
 // The log that /Log asks for: the file it names (relative to the current directory), or a new
-// file named by the time of the start in the temporary folder.
+// file named by the time of the start in the temporary folder. Whoever starts the elevated run
+// chooses its command line: it then writes only to a new file named *.log or to an earlier log
+// of this program, never into a file that only administrators may change (a batch file of the
+// StartUp folder, a script that a scheduled task runs).
 void OpenRunLog(const CSetupOptions& options)
 {
     if (!options.m_Log)
@@ -85,7 +88,7 @@ void OpenRunLog(const CSetupOptions& options)
         const DWORD length = GetFullPathNameW(options.m_LogFile, MAX_PATH, path, NULL);
         if (length == 0 || length >= MAX_PATH)
             return;
-        OpenLog(path, false);
+        OpenLog(path, IsProcessElevated() ? kLogRunLogFile : kLogAnyFile);
     }
     else
     {
@@ -96,7 +99,7 @@ void OpenRunLog(const CSetupOptions& options)
             return;
         wsprintfW(path + length, L"PivoraSetup-%04u%02u%02u-%02u%02u%02u.log", now.wYear,
                   now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
-        OpenLog(path, true);
+        OpenLog(path, kLogNewFile);
     }
     LogProgramVersion();
     LogWide("command line: ", GetCommandLineW());

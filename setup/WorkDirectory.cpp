@@ -223,7 +223,9 @@ bool DeleteDirectoryTree(HANDLE directory, const WorkDirectoryCalls& calls)
 bool GetWindowsTemporaryFolder(char* folder)
 {
     wchar_t wide[MAX_PATH];
-    const UINT length = GetWindowsDirectoryW(wide, MAX_PATH);
+    // The system's Windows directory: on a terminal server GetWindowsDirectory may answer a
+    // private one of the user's.
+    const UINT length = GetSystemWindowsDirectoryW(wide, MAX_PATH);
     if (length == 0 || length + 6 >= MAX_PATH)
         return false;
     lstrcatW(wide, wide[length - 1] == L'\\' ? L"Temp\\" : L"\\Temp\\");

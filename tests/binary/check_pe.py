@@ -48,6 +48,7 @@ class ShippedBinary(unittest.TestCase):
     def test_hardening_flags_and_sections(self):
         flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
         self.assertEqual(0x0140, flags & 0x0140, "DYNAMIC_BASE (ASLR, 0x40) and NX_COMPAT (DEP, 0x100): %#x" % flags)
+        self.assertTrue(flags & 0x8000, "TERMINAL_SERVER_AWARE: a terminal server would give it a Windows directory of the user's: %#x" % flags)
         self.assertFalse(self.pe.FILE_HEADER.Characteristics & 0x0001, "relocations stripped: ASLR could not move the image")
         self.assertGreater(self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[5].Size, 0, "no base relocation table")
         self.assertEqual(0, self.pe.FILE_HEADER.TimeDateStamp, "time stamp in the image")

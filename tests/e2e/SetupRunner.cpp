@@ -98,6 +98,8 @@ RunResult RunSetup(const SetupRun& run)
     std::wstring commandLine = L"\"" + exe + L"\"";
     if (!run.arguments.empty())
         commandLine += L" " + Widen(run.arguments);
+    if (!run.wideArguments.empty())
+        commandLine += L" " + run.wideArguments;
     std::wstring environment = EnvironmentBlock(run);
 
     STARTUPINFOW si = {};

@@ -23,6 +23,7 @@ struct SetupRun
     std::string exe;                 // default: the program linked with the test doubles
     std::wstring wideExe;            // instead of exe: a path the ANSI code page cannot name
     std::string arguments;           // the switches, e.g. "/Silent"
+    std::wstring wideArguments;      // after them: texts the ANSI code page cannot hold
     std::vector<std::pair<std::string, std::string>> environment;   // added or replaced
     std::vector<std::pair<std::string, std::wstring>> wideEnvironment;   // the same, in UTF-16
     DWORD timeoutMs = 60000;

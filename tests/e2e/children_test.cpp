@@ -9,32 +9,18 @@ namespace {
 typedef std::vector<std::string> Lines;
 
 // Values in HKCU\Environment while it lives, as a process of the user can set them.
-class CUserEnvironment
+struct CUserEnvironment
 {
-public:
-    explicit CUserEnvironment(const std::vector<std::pair<std::string, std::string>>& values)
-        : m_Values(values)
+    explicit CUserEnvironment(const std::vector<std::pair<std::string, std::string>>& values) : m_Values(values)
     {
         for (const auto& value : m_Values)
-            SetValue(value.first.c_str(), value.second.c_str());
+            RegSetKeyValueA(HKEY_CURRENT_USER, "Environment", value.first.c_str(), REG_SZ, value.second.c_str(),
+                            static_cast<DWORD>(value.second.size() + 1));
     }
     ~CUserEnvironment()
     {
         for (const auto& value : m_Values)
-            SetValue(value.first.c_str(), NULL);
-    }
-
-private:
-    static void SetValue(const char* name, const char* value)
-    {
-        HKEY key;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Environment", 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL))
-            return;
-        if (value)
-            RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), lstrlenA(value) + 1);
-        else
-            RegDeleteValueA(key, name);
-        RegCloseKey(key);
+            RegDeleteKeyValueA(HKEY_CURRENT_USER, "Environment", value.first.c_str());
     }
     std::vector<std::pair<std::string, std::string>> m_Values;
 };
@@ -74,14 +60,16 @@ protected:
 // so the run has them too. The inner installer, the redistributable and the DirectX setup get
 // the machine's values and nothing of the user's own; TEMP and TMP name a folder inside the work
 // directory, where the installer unpacks its engine, and which goes with it; the installers run
-// in the work directory, the DirectX setup in its own folder.
+// in the work directory, the DirectX setup (where xtsetup.ini says, offered for /LaunchDX9) in
+// its own folder.
 TEST_F(Children, TakeNoOrdersFromTheUsersEnvironment)
 {
     const std::string planted = "C:\\planted";
     CUserEnvironment user({{"ComSpec", planted + "\\evil.exe"}, {"windir", planted}, {"Path", planted},
                            {"PIVORA_USER_VAR", "mine"}});
-    CMediaLayout media(TestProductPath(), "Tools\\DirectX9.0c\\dxsetup.exe");
+    CMediaLayout media(TestProductPath(), "Redist\\dx\\install.exe");
     ASSERT_FALSE(media.m_Root.empty()) << "no media on the disc drive";
+    CXtSetupIni ini("Redist\\dx\\install.exe");
     char path[8192] = "";
     GetEnvironmentVariableA("Path", path, sizeof(path));
     SetupRun run = Run("/LaunchDX9");
@@ -116,7 +104,8 @@ TEST_F(Children, TakeNoOrdersFromTheUsersEnvironment)
     }
     EXPECT_EQ(workDir, WithoutBackslash(Logged("setup cwd=")));
     EXPECT_EQ(workDir, WithoutBackslash(Logged("wmfdist cwd=")));
-    EXPECT_EQ(media.m_Media + "Disk1\\Tools\\DirectX9.0c", WithoutBackslash(Logged("dxsetup cwd=")));
+    EXPECT_EQ(media.m_Media + "Disk1\\Redist\\dx\\install.exe", Logged("dxsetup program "));
+    EXPECT_EQ(media.m_Media + "Disk1\\Redist\\dx", WithoutBackslash(Logged("dxsetup cwd=")));
     EXPECT_EQ(temp + "\\{6A1F0C2E}\\engine.dll made=1", Logged("setup engine "));
     EXPECT_TRUE(ListFolder(m_Temp, "exp*").empty()) << "the work directory, its TEMP with it, is left";
 

@@ -4,6 +4,15 @@
 
 namespace {
 
+// The first event that begins with prefix; empty when none.
+std::string FindEvent(const std::vector<std::string>& events, const std::string& prefix)
+{
+    for (const std::string& event : events)
+        if (event.compare(0, prefix.size(), prefix) == 0)
+            return event;
+    return "";
+}
+
 std::vector<std::pair<std::string, std::string>> TempAt(const std::string& folder)
 {
     return {{"TEMP", folder}, {"TMP", folder}};
@@ -97,79 +106,62 @@ TEST(Frame, ShortTemporarySpaceShowsMessage113AlsoWhenSilent)
     RemoveTree(log.substr(0, log.size() - 7));
 }
 
-// Drive S: has more than the 200 MiB that every run asks for, and less than this payload writes
-// (its archive, the archive's files, wmfdist.exe): the same refusal, before any dialog.
+// A payload larger than the free space, where every run's 200 MiB are there: the temporary
+// folder on drive S: (205 MiB); and, when the user's temporary folder (the read-only drive R:)
+// gives the elevated run no work directory, the Windows temporary folder that it falls back to (a
+// tmpfs of 205 MiB in the test prefix). Message 113 before any dialog, exit code -1, and nothing
+// made in either folder.
 TEST(Frame, PayloadLargerThanTheFreeSpaceShowsMessage113)
 {
-    const char* drive = getenv("PIVORA_ROOMY_DRIVE");
-    if (!drive || !*drive)
-        GTEST_SKIP() << "no drive S: mapped";
-    const std::string temp = std::string(drive) + "\\", log = MakeTempDir("large") + "run.log";
-    ULARGE_INTEGER free;
-    ASSERT_TRUE(GetDiskFreeSpaceExA(temp.c_str(), &free, NULL, NULL));
-    ASSERT_GT(free.QuadPart, 200ULL << 20);
-
-    SetupRun run;
-    run.exe = ProgramDir() + "PivoraSetup_large.exe";
-    run.environment = TempAt(temp);
-    run.arguments = "/Log=" + log;
-    RunResult result = RunSetup(run);
-    EXPECT_EQ(0xFFFFFFFFu, result.exitCode) << "exit code -1";
-    EXPECT_FALSE(result.destinationShown);
-    ASSERT_EQ(1u, result.messages.size());
-    EXPECT_EQ(Messages::NoSpace(), result.messages[0].text);
-    EXPECT_EQ(std::vector<std::string>(), ListFolder(temp)) << "nothing is made";
-
-    // The archive counts twice, packed and extracted; what is needed is more than is free.
-    const std::vector<std::string> events = ReadLogEvents(log);
-    ASSERT_LE(5u, events.size());
-    unsigned long archive = 0, wmfdist = 0;
-    unsigned long long files = 0, written = 0, freeBytes = 0, needed = 0;
-    ASSERT_EQ(4, sscanf(events.end()[-5].c_str(), "payloads: archive %lu bytes, its files %llu bytes, "
-                        "wmfdist.exe %lu bytes: %llu bytes to write", &archive, &files, &wmfdist, &written))
-        << events.end()[-5];
-    EXPECT_EQ(archive - 24 - 2 * 284, files) << "setup.exe and the zeros, without the headers";
-    EXPECT_EQ(archive + files + wmfdist, written);
-    ASSERT_EQ(2, sscanf(events.end()[-4].c_str(), ("temporary folder " + temp + ": %llu bytes free, %llu needed").c_str(),
-                        &freeBytes, &needed)) << events.end()[-4];
-    EXPECT_EQ(free.QuadPart, freeBytes);
-    EXPECT_EQ(written, needed);
-    EXPECT_GT(needed, freeBytes);
-    EXPECT_EQ("end: too little temporary space; exit code -1", events.back());
-    RemoveTree(log.substr(0, log.size() - 7));
-}
-
-// The user's temporary folder gives the elevated run no work directory (a read-only drive), and
-// the Windows temporary folder it falls back to has the 200 MiB of every run but less room than
-// this payload needs (a tmpfs of 205 MiB in the test prefix): the same refusal there, before any
-// dialog, and nothing is made in either folder.
-TEST(Frame, WindowsTemporaryFolderShortOfSpaceShowsMessage113)
-{
+    const char* roomy = getenv("PIVORA_ROOMY_DRIVE");
     const char* readOnly = getenv("PIVORA_READONLY_DRIVE");
-    if (!readOnly || !*readOnly || !getenv("PIVORA_SMALL_WINDOWS_TEMP"))
-        GTEST_SKIP() << "no read-only drive, or no small Windows temporary folder, in this session";
-    const std::string temp = std::string(readOnly) + "\\", log = MakeTempDir("wintemp") + "run.log";
     char windowsTemp[MAX_PATH];
     ASSERT_TRUE(GetWindowsDirectoryA(windowsTemp, MAX_PATH));
     lstrcatA(windowsTemp, "\\Temp\\");
-    const std::vector<std::string> before = ListFolder(windowsTemp);
+    const std::pair<std::string, std::string> cases[] = {   // the temporary folder, the one checked
+        {roomy && *roomy ? roomy + std::string("\\") : "", roomy && *roomy ? roomy + std::string("\\") : ""},
+        {readOnly && *readOnly && getenv("PIVORA_SMALL_WINDOWS_TEMP") ? readOnly + std::string("\\") : "", windowsTemp}};
+    for (const auto& c : cases)
+    {
+        if (c.first.empty())
+            continue;   // no such drive or folder in this session
+        SCOPED_TRACE(c.second);
+        const std::string log = MakeTempDir("large") + "run.log";
+        ULARGE_INTEGER free;
+        ASSERT_TRUE(GetDiskFreeSpaceExA(c.second.c_str(), &free, NULL, NULL));
+        ASSERT_GT(free.QuadPart, 200ULL << 20);
+        const std::vector<std::string> before = ListFolder(c.second);
 
-    SetupRun run;
-    run.exe = ProgramDir() + "PivoraSetup_large.exe";
-    run.environment = TempAt(temp);
-    run.arguments = "/Log=" + log;
-    RunResult result = RunSetup(run);
-    EXPECT_EQ(0xFFFFFFFFu, result.exitCode) << "exit code -1";
-    EXPECT_FALSE(result.destinationShown);
-    ASSERT_EQ(1u, result.messages.size());
-    EXPECT_EQ(Messages::NoSpace(), result.messages[0].text);
-    EXPECT_EQ(before, ListFolder(windowsTemp));
-    EXPECT_EQ(std::vector<std::string>(), ListFolder(temp));
-    const std::vector<std::string> events = ReadLogEvents(log);
-    ASSERT_LE(4u, events.size());
-    EXPECT_EQ(0, events.end()[-4].find("temporary folder " + std::string(windowsTemp) + ": ")) << events.end()[-4];
-    EXPECT_EQ("end: too little temporary space; exit code -1", events.back());
-    RemoveTree(log.substr(0, log.size() - 7));
+        SetupRun run;
+        run.exe = ProgramDir() + "PivoraSetup_large.exe";
+        run.environment = TempAt(c.first);
+        run.arguments = "/Log=" + log;
+        RunResult result = RunSetup(run);
+        EXPECT_EQ(0xFFFFFFFFu, result.exitCode) << "exit code -1";
+        EXPECT_FALSE(result.destinationShown);
+        ASSERT_EQ(1u, result.messages.size());
+        EXPECT_EQ(Messages::NoSpace(), result.messages[0].text);
+        EXPECT_EQ(before, ListFolder(c.second)) << "nothing is made";
+        EXPECT_EQ(std::vector<std::string>(), ListFolder(c.first));
+
+        // The archive counts twice, packed and extracted; what is needed is more than is free.
+        const std::vector<std::string> events = ReadLogEvents(log);
+        ASSERT_LE(5u, events.size());
+        unsigned long archive = 0, wmfdist = 0;
+        unsigned long long files = 0, written = 0, freeBytes = 0, needed = 0;
+        ASSERT_EQ(4, sscanf(FindEvent(events, "payloads: ").c_str(),
+                            "payloads: archive %lu bytes, its files %llu bytes, wmfdist.exe %lu bytes: %llu bytes to write",
+                            &archive, &files, &wmfdist, &written));
+        EXPECT_EQ(archive - 24 - 2 * 284, files) << "setup.exe and the zeros, without the headers";
+        EXPECT_EQ(archive + files + wmfdist, written);
+        ASSERT_EQ(2, sscanf(events.end()[-4].c_str(), ("temporary folder " + c.second + ": %llu bytes free, %llu needed").c_str(),
+                            &freeBytes, &needed)) << events.end()[-4];
+        EXPECT_EQ(free.QuadPart, freeBytes);
+        EXPECT_EQ(written, needed);
+        EXPECT_GT(needed, freeBytes);
+        EXPECT_EQ("end: too little temporary space; exit code -1", events.back());
+        RemoveTree(log.substr(0, log.size() - 7));
+    }
 }
 
 } // namespace

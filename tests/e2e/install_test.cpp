@@ -363,22 +363,6 @@ TEST_F(Install, WindowsTemporaryFolderWhereTheUsersIsNoPlaceForTheRun)
     }
 }
 
-// Texts from outside with line breaks in them (a quoted switch, the temporary folder) start no
-// line of the log: the line that they forge is nowhere at the start of a line, and every line
-// begins with its time and thread.
-TEST_F(Install, NoLineOfTheLogComesFromOutside)
-{
-    const std::string forged = "2001-02-03 04:05:06.789 [1] end: completed; exit code 0";
-    SetupRun run = Run("/Silent \"x\r\n" + forged + "\"");
-    run.environment[0].second = run.environment[1].second = m_Temp + "\r\n" + forged + "\\";
-    RunSetup(run);
-    std::string data;
-    ASSERT_TRUE(ReadFileBytes(m_RunLog, &data));
-    EXPECT_EQ(std::string::npos, data.find("\n" + forged)) << data;
-    EXPECT_NE(std::string::npos, data.find("<CR><LF>" + forged)) << data;
-    ExpectLogEnd("too little temporary space", -1);
-}
-
 // DirectX older than 9: the DirectX setup beside the media decides how the run goes on.
 class DirectX : public Install
 {
@@ -460,39 +444,9 @@ TEST_F(DirectX, TooOldWithDirectXSetupBesideTheMedia)
     }
 }
 
-TEST_F(Install, LaunchDX9OffersTheDirectXSetupWhenItIsThere)
-{
-    {
-        // Where xtsetup.ini (in the Windows directory) says, below the media's parent folder.
-        CMediaLayout media(TestProductPath(), "Redist\\dx\\install.exe");
-        ASSERT_FALSE(media.m_Root.empty()) << "no media on the disc drive";
-        CXtSetupIni ini("Redist\\dx\\install.exe");
-        SetupRun run = Run("/LaunchDX9");
-        run.exe = media.Program();
-        run.onMessage = [](const SeenMessage& m) {
-            return m.text == Messages::OfferDirectX() ? IDYES : IDNO;
-        };
-        RunResult result = RunSetup(run);
-        EXPECT_EQ(0u, result.exitCode);
-        EXPECT_EQ((Lines{Messages::OfferDirectX(), Messages::Restart()}), Texts(result));
-        EXPECT_NE(std::string::npos, LogLine(Find("dxsetup start")).find("Disk1\\Redist\\dx\\install.exe"));
-        ExpectLogEnd("completed", 0);
-    }
-    RemoveTree(m_LogPath);
-    // Without a DirectX setup at hand nothing is offered, and DirectX 9 being there, nothing
-    // is missing either.
-    SetupRun run = Run("/LaunchDX9");
-    run.onMessage = AnswerNo;
-    RunResult result = RunSetup(run);
-    EXPECT_EQ(0u, result.exitCode);
-    EXPECT_EQ(Lines{Messages::Restart()}, Texts(result));
-    EXPECT_EQ(-1, Find("dxsetup start"));
-}
-
 // The log only when asked for, and never in the way: without the switch no file is left
 // anywhere; a log that cannot be written (a missing folder, a read-only drive) leaves the run as
-// it is; /Log alone makes a new file named by the time in the temporary folder; a quoted token
-// holds a path with a blank, and a second run appends to its file after a blank line.
+// it is; /Log alone makes a new file named by the time in the temporary folder.
 TEST_F(Install, LogOnlyWhenAskedAndNeverInTheWay)
 {
     RunResult plain = RunSetup(Run("/Silent", false));
@@ -519,18 +473,6 @@ TEST_F(Install, LogOnlyWhenAskedAndNeverInTheWay)
     ASSERT_EQ(1u, made.size());
     EXPECT_EQ(strlen("PivoraSetup-20261207-123456.log"), made[0].size()) << made[0];
     EXPECT_EQ("end: completed; exit code 0", ReadLogEvents(m_Temp + made[0]).back());
-
-    const std::string spaced = m_Temp + "with blank\\run.log";
-    ASSERT_TRUE(CreateDirectoryA((m_Temp + "with blank").c_str(), NULL));
-    for (int i = 0; i < 2; ++i)
-        RunSetup(Run("/Silent \"/Log=" + spaced + "\"", false));
-    std::string data;
-    ASSERT_TRUE(ReadFileBytes(spaced, &data));
-    EXPECT_EQ(0u, data.find("\xEF\xBB\xBF")) << "UTF-8, marked as such";
-    EXPECT_EQ(std::string::npos, data.find("\xEF\xBB\xBF", 3));
-    const size_t parted = data.find("exit code 0\r\n\r\n");
-    EXPECT_TRUE(parted != std::string::npos && data.find("exit code 0\r\n", parted + 15) != std::string::npos)
-        << "the second run after a blank line";
 }
 
 // A failing step's line holds what failed and why: an archive entry that is refused names the

@@ -2,49 +2,13 @@
 // that name a folder it must not touch.
 #include "e2e/Scenario.h"
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <thread>
 
 namespace {
 
 typedef std::vector<std::string> Lines;
-
-// Watches a run from a thread of its own, every millisecond, and kills it at once
-// (TerminateProcess, as a power cut ends it) when seen first holds.
-struct CKiller
-{
-    std::function<bool()> seen;
-    DWORD processId = 0;
-    HANDLE thread = NULL;
-    bool killed = false;
-
-    void Start(DWORD pid)
-    {
-        if (thread)
-            return;
-        processId = pid;
-        thread = CreateThread(NULL, 0, Watch, this, 0, NULL);
-    }
-    void Join()
-    {
-        if (thread)
-            WaitForSingleObject(thread, INFINITE), CloseHandle(thread);
-        thread = NULL;
-    }
-    static DWORD WINAPI Watch(void* self)
-    {
-        CKiller* killer = static_cast<CKiller*>(self);
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, killer->processId);
-        while (process && WaitForSingleObject(process, 1) == WAIT_TIMEOUT)
-            if (killer->seen())
-            {
-                killer->killed = TerminateProcess(process, 0xDEAD) != FALSE;
-                break;
-            }
-        if (process)
-            CloseHandle(process);
-        return 0;
-    }
-};
 
 // The size of a file in the folder; -1 when it is not there.
 LONGLONG SizeOf(const std::string& path)
@@ -69,12 +33,24 @@ protected:
     // given). The work directory it left.
     std::string KillWhen(SetupRun run, std::function<bool()> seen, const char* childEnd = NULL)
     {
-        CKiller killer;
-        killer.seen = seen;
-        run.onIdle = [&](DWORD pid) { killer.Start(pid); };
+        // Watched from a thread of its own, every millisecond, and killed at once
+        // (TerminateProcess, as a power cut ends it) when seen first holds.
+        std::atomic<DWORD> pid{0};
+        std::atomic<bool> killed{false}, ended{false};
+        run.onIdle = [&](DWORD id) { pid = id; };
+        std::thread watcher([&] {
+            for (; !ended && !killed; Sleep(1))
+                if (HANDLE process = pid ? OpenProcess(PROCESS_TERMINATE, FALSE, pid) : NULL)
+                {
+                    if (seen())
+                        killed = TerminateProcess(process, 0xDEAD) != FALSE;
+                    CloseHandle(process);
+                }
+        });
         const RunResult result = RunSetup(run);
-        killer.Join();
-        EXPECT_TRUE(killer.killed);
+        ended = true;
+        watcher.join();
+        EXPECT_TRUE(killed);
         EXPECT_EQ(0xDEADu, result.exitCode);
         for (int i = 0; childEnd && i < 100 && Find(childEnd) < 0; ++i)
             Sleep(100);
@@ -164,26 +140,6 @@ TEST_F(KilledRun, NextRunRemovesItsWorkDirectory)
     ExpectLogEnd("completed", 0);
 }
 
-// The killed run's directory replaced by another of the same name: that one is left as it is,
-// and the record goes.
-TEST_F(KilledRun, ReplacedDirectoryIsLeftAlone)
-{
-    // The new one is made while the old one still exists: Wine's file ID is the inode number,
-    // which ext4 hands out again as soon as it is free.
-    std::string left = KillWhileTheInstallerRuns();
-    left.pop_back();
-    ASSERT_TRUE(MoveFileA(left.c_str(), (left + ".old").c_str()));
-    ASSERT_TRUE(CreateDirectoryA(left.c_str(), NULL));
-    RemoveTree(left + ".old");
-    ASSERT_TRUE(WriteFileBytes(left + "\\mine.txt", "the user's own"));
-
-    RunThatEndsAtTheSpaceCheck();
-    EXPECT_EQ(Lines{"mine.txt"}, ListFolder(left + "\\"));
-    EXPECT_FALSE(ValueExists(kPivoraKey, "SetupWorkDirectory"));
-    EXPECT_TRUE(Logged("earlier work directory: the name now belongs to another"));
-}
-
-
 // A run killed while it writes the archive (a payload of 104 MiB, seen growing), while it
 // extracts it (its largest entry seen growing) and while the redistributable runs: the next run
 // completes, leaves nothing of either behind, and the record is gone. (Killed while the inner
@@ -247,13 +203,15 @@ TEST_F(KilledRun, RecordOfAFolderNoRunMadeIsLeftAlone)
     RemoveTree(victim);
 }
 
-// The killed run's directory, named by a record with another volume serial number, or by another
-// spelling of its path (the folder above it in its short form, or in upper case), is left alone,
-// and the record goes; named by its own record, it is removed.
+// The killed run's directory, named by a record with another volume serial number or by another
+// spelling of its path (the folder above it in its short form, or in upper case), and a directory
+// put in its place under its name (its own moved away), are left alone, and the record goes;
+// named by its own record, the killed run's directory is removed.
 TEST_F(KilledRun, RecordMustNameTheDirectoryItself)
 {
-    const std::string left = KillWhileTheInstallerRuns();
+    const std::string left = KillWhileTheInstallerRuns(), moved = m_Temp + "moved\\";
     const std::string name = left.substr(m_Temp.size(), left.size() - m_Temp.size() - 1);
+    const std::string leftPath = m_Temp + name, movedPath = m_Temp + "moved";
     char shortTemp[MAX_PATH] = "", upperTemp[MAX_PATH] = "";
     ASSERT_TRUE(GetShortPathNameA(m_Temp.c_str(), shortTemp, MAX_PATH) && m_Temp != shortTemp);
     lstrcpyA(upperTemp, m_Temp.c_str());
@@ -261,16 +219,25 @@ TEST_F(KilledRun, RecordMustNameTheDirectoryItself)
     const struct { DWORD volumeXor; std::string path; const char* logged; } cases[] = {
         {0x00010000, "", "the name now belongs to another"},
         {0, shortTemp + name, "not reached by its own path"},
-        {0, upperTemp + name, "not reached by its own path"}};
+        {0, upperTemp + name, "not reached by its own path"},
+        {0, leftPath, "the name now belongs to another"}};
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.path);
-        WriteRecord(left, c.volumeXor, c.path);
+        SCOPED_TRACE(c.logged + c.path);
+        const bool replaced = &c == &cases[3];
+        // The new one is made while the old one still exists: Wine's file ID is the inode number,
+        // which ext4 hands out again as soon as it is free.
+        ASSERT_TRUE(!replaced || (MoveFileA(leftPath.c_str(), movedPath.c_str()) && CreateDirectoryA(left.c_str(), NULL) &&
+                                  WriteFileBytes(left + "mine.txt", "the user's own")));
+        WriteRecord(replaced ? moved : left, c.volumeXor, c.path);
         RunThatEndsAtTheSpaceCheck();
-        EXPECT_TRUE(FileExists(left + "setup.exe"));
+        EXPECT_TRUE(FileExists((replaced ? moved : left) + "setup.exe"));
+        EXPECT_TRUE(!replaced || FileExists(left + "mine.txt"));
         EXPECT_FALSE(ValueExists(kPivoraKey, "SetupWorkDirectory"));
         EXPECT_TRUE(Logged(std::string("earlier work directory: ") + c.logged));
     }
+    RemoveTree(left);
+    ASSERT_TRUE(MoveFileA(movedPath.c_str(), leftPath.c_str()));
     WriteRecord(left);
     RunThatEndsAtTheSpaceCheck();
     EXPECT_EQ(Lines{}, ListFolder(m_Temp, "exp*"));

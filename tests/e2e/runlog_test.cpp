@@ -44,7 +44,8 @@ FILETIME LastWritten(const std::string& path)
 // log. Behind a link on a level above the file ("link" leads to "t.", which Win32 reads as "t"),
 // an earlier log keeps its content and no new file is made there, not even for a moment (the
 // folder's time of the last change stays). An earlier log of this program is appended to, also
-// when /Log gives its path in another letter case than the disk's.
+// when /Log gives its path (with a blank: the switch in quotes) in another letter case than the
+// disk's.
 TEST_F(LogFile, ElevatedRunWritesOnlyItsOwnLogWhereThePathLeads)
 {
     char startup[MAX_PATH];
@@ -57,7 +58,7 @@ TEST_F(LogFile, ElevatedRunWritesOnlyItsOwnLogWhereThePathLeads)
     EXPECT_FALSE(FileExists(batch));
     DeleteFileA(batch.c_str());
     EXPECT_EQ(kOtherLog, Contents(other));
-    EXPECT_EQ((Lines{"dest", "events.log", "other.log"}), ListFolder(m_Temp));
+    EXPECT_EQ((Lines{"dest", "events.log", "other.log"}), ListFolder(m_Temp)) << "no log anywhere else";
 
     if (const char* linked = getenv("PIVORA_LINKED_TEMP"))
     {
@@ -74,6 +75,8 @@ TEST_F(LogFile, ElevatedRunWritesOnlyItsOwnLogWhereThePathLeads)
         DeleteFileA((target + "\\new.log").c_str());
     }
 
+    m_RunLog = m_Temp + "with blank\\run.log";
+    ASSERT_TRUE(CreateDirectoryA((m_Temp + "with blank").c_str(), NULL));
     RunLoggedTo(m_RunLog);
     std::string otherCase = m_RunLog;
     CharUpperA(&otherCase[0]);
@@ -93,22 +96,25 @@ bool BeginsWithStamp(const std::wstring& line)
                    &ms, &thread, &used) == 8 && used > 0 && line[10] == L' ' && line[23] == L' ';
 }
 
-// Line breaks of Unicode in quoted switches (NEL, U+2028, U+2029) start no line of the log: split
-// as Unicode splits lines (CR, LF, CR LF, VT, FF, 0x1C-0x1E, NEL, U+2028, U+2029), every line of
-// the log begins with its time and thread, and none with a line that the switches forge.
-TEST_F(LogFile, NoUnicodeLineBreakComesFromOutside)
+// Line breaks in texts from outside (quoted switches with CR LF, NEL, U+2028 and U+2029, and a
+// temporary folder with CR LF) start no line of the log: split as Unicode splits lines (CR, LF,
+// CR LF, VT, FF, 0x1C-0x1E, NEL, U+2028, U+2029), every line of the log begins with its time and
+// thread, and none with a line that they forge.
+TEST_F(LogFile, NoLineOfTheLogComesFromOutside)
 {
     const std::wstring forged = L"2001-02-03 04:05:06.789 [1] end: completed; exit code 0";
+    const std::string temp = m_Temp + "\r\n2001-02-03 04:05:06.789 [1] end: completed; exit code 0\\";
     SetupRun run = Run();
-    run.environment = {{"TEMP", m_Temp + "missing\\"}, {"TMP", m_Temp + "missing\\"}};
-    run.wideArguments = L"\"/a\u2028" + forged + L"\" \"/b\u0085" + forged + L"\" \"c\u2029" + forged + L"\"";
+    run.environment = {{"TEMP", temp}, {"TMP", temp}};
+    run.wideArguments = L"\"/a\u2028" + forged + L"\" \"/b\u0085" + forged + L"\" \"c\u2029" + forged +
+                        L"\" \"d\r\n" + forged + L"\"";
     RunSetup(run);
     ExpectLogEnd("too little temporary space", -1);
 
     const std::string utf8 = Contents(m_RunLog);
     std::wstring data(utf8.size(), L'\0');
     data.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data() + 3, (int)utf8.size() - 3, &data[0], (int)data.size()));
-    for (const wchar_t* mark : {L"<U+2028>", L"<0x85>", L"<U+2029>"})
+    for (const wchar_t* mark : {L"<U+2028>", L"<0x85>", L"<U+2029>", L"<CR><LF>"})
         EXPECT_NE(std::wstring::npos, data.find(mark + forged)) << "shown in the command line";
     const std::wstring breaks = L"\r\n\v\f\x1C\x1D\x1E\x85\u2028\u2029";
     size_t lines = 0;
@@ -125,6 +131,7 @@ TEST_F(LogFile, NoUnicodeLineBreakComesFromOutside)
             ++end;
     }
     EXPECT_LE(5u, lines);
+    EXPECT_NE(std::wstring::npos, data.find(L"temporary folder " + WideFromUtf8(m_Temp.c_str()) + L"<CR><LF>" + forged));
 }
 
 } // namespace

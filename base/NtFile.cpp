@@ -17,10 +17,14 @@ DWORD OpenNative(HANDLE folder, const wchar_t* name, int length, ACCESS_MASK acc
                  ULONG disposition, ULONG options, PSECURITY_DESCRIPTOR security,
                  CKernelHandle& handle, bool* created)
 {
-    static const NtCreateFileFn createFile =
-        GetSystemFunction<NtCreateFileFn>("ntdll.dll", "NtCreateFile");
-    static const RtlNtStatusToDosErrorFn toError =
-        GetSystemFunction<RtlNtStatusToDosErrorFn>("ntdll.dll", "RtlNtStatusToDosError");
+    // Looked up once; statics of constant start values, which need no guard of the C++ run-time.
+    static NtCreateFileFn createFile;
+    static RtlNtStatusToDosErrorFn toError;
+    if (!createFile || !toError)
+    {
+        createFile = GetSystemFunction<NtCreateFileFn>("ntdll.dll", "NtCreateFile");
+        toError = GetSystemFunction<RtlNtStatusToDosErrorFn>("ntdll.dll", "RtlNtStatusToDosError");
+    }
     handle.Reset();
     if (created)
         *created = false;

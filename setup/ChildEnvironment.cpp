@@ -12,8 +12,8 @@ namespace {
 typedef BOOL(WINAPI* CreateEnvironmentBlockFn)(LPVOID*, HANDLE, BOOL);
 typedef BOOL(WINAPI* DestroyEnvironmentBlockFn)(LPVOID);
 
-// The longest name of a registry value, with its NUL.
-const DWORD kValueNameSize = 16384;
+// The longest variable name that is looked for in the user's settings, with its NUL.
+const int kNameSize = 256;
 
 // What Windows keeps in "Volatile Environment" of the user's own profile and session: it
 // describes the user, and the installers need it as it is.
@@ -45,67 +45,6 @@ const wchar_t* FindEntry(const wchar_t* block, const wchar_t* name, int length)
     return NULL;
 }
 
-// Texts one after the other, each with its NUL, and one more NUL at the end: the form of an
-// environment block, in which FindEntry finds a name.
-class CTextList
-{
-public:
-    CTextList() : m_pText(NULL), m_nUsed(0), m_nSize(0), m_bFailed(false) {}
-    ~CTextList() { delete[] m_pText; }
-    CTextList(const CTextList&) = delete;
-    CTextList& operator=(const CTextList&) = delete;
-
-    void Add(const wchar_t* text, int length)
-    {
-        if (m_nUsed + length + 2 > m_nSize && !Grow(m_nUsed + length + 2))
-            return;
-        CopyMemory(m_pText + m_nUsed, text, length * sizeof(wchar_t));
-        m_nUsed += length;
-        m_pText[m_nUsed++] = L'\0';
-        m_pText[m_nUsed] = L'\0';
-    }
-    const wchar_t* Get() const { return m_pText ? m_pText : L"\0"; }
-    bool IsEmpty() const { return m_nUsed == 0; }
-    bool Failed() const { return m_bFailed; }
-    // The texts parted by ", ", for the log.
-    void Join(wchar_t* out, int size) const
-    {
-        out[0] = L'\0';
-        for (const wchar_t* text = Get(); *text; text += lstrlenW(text) + 1)
-        {
-            const int used = lstrlenW(out);
-            if (used + lstrlenW(text) + 3 >= size)
-                break;
-            if (used)
-                lstrcatW(out, L", ");
-            lstrcatW(out, text);
-        }
-    }
-
-private:
-    bool Grow(int needed)
-    {
-        const int size = needed > 2 * m_nSize ? needed : 2 * m_nSize;
-        wchar_t* text = new (std::nothrow) wchar_t[size];
-        if (!text)
-        {
-            m_bFailed = true;
-            return false;
-        }
-        if (m_pText)
-            CopyMemory(text, m_pText, (m_nUsed + 1) * sizeof(wchar_t));
-        delete[] m_pText;
-        m_pText = text;
-        m_nSize = size;
-        return true;
-    }
-
-    wchar_t* m_pText;
-    int m_nUsed;
-    int m_nSize;
-    bool m_bFailed;
-};
-
 bool IsProfileName(const wchar_t* name, int length)
 {
     for (const wchar_t* profileName : kProfileNames)
@@ -114,57 +53,54 @@ bool IsProfileName(const wchar_t* name, int length)
     return false;
 }
 
-// The names of the values of the key under HKEY_CURRENT_USER into names; those of the user's
-// profile left out when profileStays.
-void AddValueNames(const wchar_t* key, bool profileStays, wchar_t* name, CTextList& names)
+// The keys of the user's environment settings under HKEY_CURRENT_USER: "Environment", and
+// "Volatile Environment" with the key of the run's session below it, where what describes the
+// user's own profile stays as it is.
+struct CUserSettings
 {
-    CKeyHandle handle;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_QUERY_VALUE, handle.Receive()) !=
-        ERROR_SUCCESS)
-        return;
-    for (DWORD index = 0;; ++index)
-    {
-        DWORD length = kValueNameSize;
-        const LONG error = RegEnumValueW(handle.Get(), index, name, &length, NULL, NULL, NULL, NULL);
-        if (error == ERROR_NO_MORE_ITEMS)
-            return;
-        if (error == ERROR_SUCCESS && length > 0 &&
-            !(profileStays && IsProfileName(name, static_cast<int>(length))))
-            names.Add(name, static_cast<int>(length));
-    }
-}
+    CKeyHandle m_hEnvironment, m_hVolatile, m_hSession;
 
-// Every name that the user's environment settings define.
-bool ReadUserNames(CTextList& names)
-{
-    wchar_t* name = new (std::nothrow) wchar_t[kValueNameSize];
-    if (!name)
-        return false;
-    AddValueNames(L"Environment", false, name, names);
-    AddValueNames(L"Volatile Environment", true, name, names);
-    DWORD session = 0;
-    wchar_t key[64];
-    if (ProcessIdToSessionId(GetCurrentProcessId(), &session))
+    CUserSettings()
     {
-        wsprintfW(key, L"Volatile Environment\\%lu", session);
-        AddValueNames(key, true, name, names);
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_QUERY_VALUE, m_hEnvironment.Receive());
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"Volatile Environment", 0, KEY_QUERY_VALUE,
+                      m_hVolatile.Receive());
+        DWORD session = 0;
+        wchar_t key[64];
+        if (ProcessIdToSessionId(GetCurrentProcessId(), &session))
+        {
+            wsprintfW(key, L"Volatile Environment\\%lu", session);
+            RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_QUERY_VALUE, m_hSession.Receive());
+        }
     }
-    delete[] name;
-    return !names.Failed();
-}
+    // True when they define name (length units), which is copied into buffer (kNameSize
+    // units, cut there); a name too long to ask for counts as theirs.
+    bool Define(const wchar_t* name, int length, wchar_t* buffer) const
+    {
+        lstrcpynW(buffer, name, length < kNameSize ? length + 1 : kNameSize);
+        if (length >= kNameSize)
+            return true;
+        const auto has = [buffer](const CKeyHandle& key) {
+            return key.IsSet() &&
+                   RegQueryValueExW(key.Get(), buffer, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+        };
+        return has(m_hEnvironment) ||
+               (!IsProfileName(name, length) && (has(m_hVolatile) || has(m_hSession)));
+    }
+};
 
-// own (the run's environment) as the started programs get it, with machine (the machine's) and
-// the user's names, into a new block; null without memory.
-wchar_t* MakeBlock(const wchar_t* own, const wchar_t* machine, const CTextList& userNames,
-                   const wchar_t* temp, CTextList& fromMachine, CTextList& leftOut)
+// own (the run's environment) as the started programs get it, with machine (the machine's), into
+// a new block; null without memory. Each variable taken from the machine or left out is logged.
+wchar_t* MakeBlock(const wchar_t* own, const wchar_t* machine, const wchar_t* temp)
 {
     int count = 0;
     for (const wchar_t* entry = own; *entry; entry += lstrlenW(entry) + 1)
         ++count;
     const wchar_t** entries = new (std::nothrow) const wchar_t*[count + 3];
-    wchar_t tempEntry[MAX_PATH + 8], tmpEntry[MAX_PATH + 8];
     if (!entries)
         return NULL;
+    const CUserSettings user;
+    wchar_t name[kNameSize], tempEntry[MAX_PATH + 8], tmpEntry[MAX_PATH + 8];
     int used = 0;
     for (const wchar_t* entry = own; *entry; entry += lstrlenW(entry) + 1)
     {
@@ -173,7 +109,7 @@ wchar_t* MakeBlock(const wchar_t* own, const wchar_t* machine, const CTextList& 
             CompareNames(entry, length, L"TMP", 3) == 0 ||
             CompareNames(entry, length, L"Path", 4) == 0)
             continue;
-        if (!FindEntry(userNames.Get(), entry, length))
+        if (!user.Define(entry, length, name))
         {
             entries[used++] = entry;
             continue;
@@ -181,7 +117,9 @@ wchar_t* MakeBlock(const wchar_t* own, const wchar_t* machine, const CTextList& 
         const wchar_t* machineEntry = FindEntry(machine, entry, length);
         if (machineEntry)
             entries[used++] = machineEntry;
-        (machineEntry ? fromMachine : leftOut).Add(entry, length);
+        LogWide(machineEntry ? "child programs: the machine's value, not the user's, for "
+                             : "child programs: left out, set by the user alone: ",
+                name);
     }
     if (const wchar_t* path = FindEntry(machine, L"Path", 4))
         entries[used++] = path;
@@ -251,13 +189,12 @@ bool CChildEnvironment::Build(const char* workDir)
                    "child programs: the machine's environment is unknown");
         return false;
     }
-    CTextList userNames, fromMachine, leftOut;
     wchar_t* own = GetEnvironmentStringsW();
-    if (own && ReadUserNames(userNames))
-        m_pBlock = MakeBlock(own, static_cast<const wchar_t*>(machine), userNames, wideTemp,
-                             fromMachine, leftOut);
     if (own)
+    {
+        m_pBlock = MakeBlock(own, static_cast<const wchar_t*>(machine), wideTemp);
         FreeEnvironmentStringsW(own);
+    }
     destroyBlock(machine);
     if (!m_pBlock)
     {
@@ -265,16 +202,5 @@ bool CChildEnvironment::Build(const char* workDir)
         return false;
     }
     LogEvent("child programs: TEMP and TMP %s, Path the machine's", temp);
-    wchar_t names[1024];
-    if (!fromMachine.IsEmpty())
-    {
-        fromMachine.Join(names, sizeof(names) / sizeof(names[0]));
-        LogWide("child programs: the machine's value, not the user's, for ", names);
-    }
-    if (!leftOut.IsEmpty())
-    {
-        leftOut.Join(names, sizeof(names) / sizeof(names[0]));
-        LogWide("child programs: left out, set by the user alone: ", names);
-    }
     return true;
 }

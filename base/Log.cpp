@@ -1,4 +1,5 @@
 #include "base/Log.h"
+#include "base/FinalPath.h"
 #include "base/NtFile.h"
 #include "base/ScopedHandle.h"
 #include <stdarg.h>
@@ -193,24 +194,11 @@ int LengthWithoutBackslash(const wchar_t* text)
 // and compared without regard to case.
 bool IsAtPath(HANDLE handle, const wchar_t* path)
 {
-    wchar_t final[kPathLimit];
-    DWORD length = GetFinalPathNameByHandleW(handle, final, kPathLimit,
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= kPathLimit)
+    wchar_t found[kPathLimit];
+    if (!GetFinalPath(handle, found, kPathLimit))
         return false;
-    // "\\?\C:\..." for a drive, "\\?\UNC\server\..." for a share.
-    wchar_t* found = final;
-    if (wcsncmp(found, L"\\\\?\\UNC\\", 8) == 0)
-    {
-        found += 6;
-        found[0] = L'\\';
-    }
-    else if (wcsncmp(found, L"\\\\?\\", 4) == 0)
-    {
-        found += 4;
-    }
     wchar_t asked[kPathLimit];
-    length = GetLongPathNameW(path, asked, kPathLimit);
+    const DWORD length = GetLongPathNameW(path, asked, kPathLimit);
     const wchar_t* expected = length > 0 && length < kPathLimit ? asked : path;
     return CompareStringOrdinal(found, LengthWithoutBackslash(found), expected,
                                 LengthWithoutBackslash(expected), TRUE) == CSTR_EQUAL;

@@ -1,5 +1,6 @@
 #include "setup/InstallStage.h"
 #include "base/AnsiPath.h"
+#include "base/FinalPath.h"
 #include "base/Log.h"
 #include "base/Module.h"
 #include "base/ScopedHandle.h"
@@ -28,20 +29,13 @@ bool IsOnReadOnlyMedia(const char* candidate, CText& located)
     CKernelHandle file(CreateFileA(candidate, FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL));
-    wchar_t final[MAX_PATH + 8];
-    const DWORD size = sizeof(final) / sizeof(final[0]);
-    const DWORD length = file.IsSet() ? GetFinalPathNameByHandleW(file.Get(), final, size,
-                                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
-                                      : 0;
-    if (length == 0 || length >= size)
+    wchar_t path[MAX_PATH + 8];
+    if (!file.IsSet() || !GetFinalPath(file.Get(), path, MAX_PATH + 8))
     {
-        LogFailure(file.IsSet() ? "GetFinalPathNameByHandleW" : "CreateFileA",
-                   length ? ERROR_INSUFFICIENT_BUFFER : GetLastError(),
+        LogFailure(file.IsSet() ? "GetFinalPathNameByHandleW" : "CreateFileA", GetLastError(),
                    "DirectX setup: %s not used", candidate);
         return false;
     }
-    // "\\?\C:\..." on a drive, "\\?\UNC\..." on a share.
-    const wchar_t* path = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
     const wchar_t root[4] = {path[0], L':', L'\\', L'\0'};
     const UINT type = path[1] == L':' && path[2] == L'\\' ? GetDriveTypeW(root) : DRIVE_REMOTE;
     DWORD flags = 0;

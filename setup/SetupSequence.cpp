@@ -10,7 +10,7 @@
 #include "setup/InstallStage.h"
 #include "setup/Options.h"
 #include "setup/RunState.h"
-#include "setup/StaleWorkDirectory.h"
+#include "setup/WorkDirectoryRecord.h"
 #include "setup/TempSpace.h"
 #include "setup/WorkDirectory.h"
 #include "system/Registry.h"
@@ -176,7 +176,8 @@ int RunWithMutex(const CSetupOptions& options)
     }
     else
     {
-        LogEvent("work directory: %s is gone", workDir.GetPath());
+        const char* path = workDir.GetPath();
+        LogEvent("work directory: %.*s is gone", lstrlenA(path) - 1, path);   // no backslash
     }
     workDir.Remove();
 

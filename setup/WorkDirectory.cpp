@@ -1,15 +1,12 @@
 #include "setup/WorkDirectory.h"
-#include <new>
-#include <sddl.h>
 #include <wchar.h>
 #include "base/AnsiPath.h"
 #include "base/Log.h"
-#include "base/Module.h"
 #include "base/NtFile.h"
 #include "base/Text.h"
 #include "payload/ChildProcess.h"
 #include "setup/Hardening.h"
-#include "setup/StaleWorkDirectory.h"
+#include "setup/WorkDirectoryRecord.h"
 #include "ui/Folder.h"
 
 namespace {
@@ -17,17 +14,12 @@ namespace {
 // The work directory is named "exp", up to four hex digits, ".tmp".
 const int kNameLength = 11;
 const DWORD kNumbers = 0x10000;
-const wchar_t kLongPrefix[] = L"\\\\?\\";
 
-// Owned by Administrators, so that the user's own processes cannot take the access list back;
-// Administrators and SYSTEM only, inherited by everything the run writes inside; the DACL is
-// protected so that nothing of the temporary folder's own access list flows in.
-const char kAdminOnlySddl[] = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
-
-// The directory and every file the run writes into it fit in MAX_PATH.
-bool HasRoomForWorkFiles(const char* directory)
+// A directory of length characters (without its backslash) and every file the run writes into
+// it fit in MAX_PATH.
+bool HasRoomForWorkFiles(int length)
 {
-    return lstrlenA(directory) + 1 + kLongestWorkFileName < MAX_PATH;
+    return length + 1 + kLongestWorkFileName < MAX_PATH;
 }
 
 // Makes the directory and opens it in one call, which fails when anything of that name is there
@@ -59,127 +51,14 @@ DWORD CreateAndHoldDirectory(const char* path, CKernelHandle& hold)
                       kNtFileCreate, kNtDirectoryFile, descriptor.Get(), hold);
 }
 
-// The listing of a directory read through its handle, one record after the other. A second open
-// of the held directory for listing would have to share the delete access that the hold keeps,
-// which not every system grants; the handle itself can always list.
-class CDirectoryListing
-{
-public:
-    CDirectoryListing(HANDLE directory, const WorkDirectoryCalls& calls)
-        : m_Calls(calls), m_hDirectory(directory), m_pBuffer(new (std::nothrow) BYTE[kListingSize]),
-          m_pNext(NULL), m_Class(FileFullDirectoryRestartInfo)
-    {
-    }
-    ~CDirectoryListing() { delete[] m_pBuffer; }
-    CDirectoryListing(const CDirectoryListing&) = delete;
-    CDirectoryListing& operator=(const CDirectoryListing&) = delete;
-
-    // The next record, "." and ".." left out; null at the end.
-    const FILE_FULL_DIR_INFO* Next()
-    {
-        for (;;)
-        {
-            if (!m_pNext)
-            {
-                if (!m_pBuffer ||
-                    !m_Calls.pGetFileInformationByHandleEx(m_hDirectory, m_Class, m_pBuffer,
-                                                           kListingSize))
-                    return NULL;
-                m_Class = FileFullDirectoryInfo;
-                m_pNext = m_pBuffer;
-            }
-            const FILE_FULL_DIR_INFO* record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(m_pNext);
-            m_pNext = record->NextEntryOffset ? m_pNext + record->NextEntryOffset : NULL;
-            const DWORD length = record->FileNameLength / sizeof(wchar_t);
-            const bool dots = record->FileName[0] == L'.' &&
-                              (length == 1 || (length == 2 && record->FileName[1] == L'.'));
-            if (!dots)
-                return record;
-        }
-    }
-
-private:
-    static const DWORD kListingSize = 16 * 1024;
-    const WorkDirectoryCalls& m_Calls;
-    HANDLE m_hDirectory;
-    BYTE* m_pBuffer;
-    BYTE* m_pNext;
-    FILE_INFO_BY_HANDLE_CLASS m_Class;
-};
-
-// Sets the directory of the handle to be deleted once it is closed; it goes when it is empty by
-// then, and as what the handle holds, never by a path that might lead elsewhere by now.
-bool SetDeleteDisposition(HANDLE directory)
-{
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    return SetFileInformationByHandle(directory, FileDispositionInfo, &disposition,
-                                      sizeof(disposition)) != FALSE;
-}
-
-// Takes the read-only attribute off the file or folder of the handle: Windows deletes neither a
-// file nor a folder that carries it.
-bool ClearReadOnly(HANDLE entry, DWORD attributes)
-{
-    FILE_BASIC_INFO basic = {};   // times of 0 stay as they are
-    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
-    if (!basic.FileAttributes)
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
-}
-
-// Deletes everything in the directory open as directory, depth first. Each entry is opened by
-// its name inside the handle of its own folder, as what it is (a link itself, never what it
-// points to), and deleted through its own handle: no path is ever walked again, so a folder that
-// somebody swaps for a junction between the listing and the deletion leads nowhere else.
-void DeleteContents(HANDLE directory, const WorkDirectoryCalls& calls)
-{
-    CDirectoryListing listing(directory, calls);
-    while (const FILE_FULL_DIR_INFO* record = listing.Next())
-    {
-        CKernelHandle entry;
-        DWORD error = OpenNative(directory, record->FileName,
-                                 static_cast<int>(record->FileNameLength / sizeof(wchar_t)),
-                                 FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
-                                     DELETE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kNtFileOpen,
-                                 0, NULL, entry);
-        BY_HANDLE_FILE_INFORMATION info;
-        if (error == ERROR_SUCCESS && !GetFileInformationByHandle(entry.Get(), &info))
-            error = GetLastError();
-        if (error != ERROR_SUCCESS)
-        {
-            LogFailure("NtCreateFile", error, "work directory: an entry inside stays");
-            continue;
-        }
-        // What the handle holds decides, not what the listing said a moment before.
-        const DWORD attributes = info.dwFileAttributes;
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            DeleteContents(entry.Get(), calls);
-        if ((attributes & FILE_ATTRIBUTE_READONLY) && !ClearReadOnly(entry.Get(), attributes))
-            LogFailure("SetFileInformationByHandle", GetLastError(),
-                       "work directory: an entry inside stays read-only");
-        if (!SetDeleteDisposition(entry.Get()))
-            LogFailure("SetFileInformationByHandle", GetLastError(),
-                       "work directory: an entry inside stays");
-    }
-}
-
-// The final path of the held directory, without the "\\?\" prefix, into path (MAX_PATH + 8
-// characters); false when there is none.
+// The final path of the held directory into path (MAX_PATH + 8 characters); false when there is
+// none.
 bool GetHeldPath(const WorkDirectoryCalls& calls, HANDLE directory, wchar_t* path)
 {
-    wchar_t final[MAX_PATH + 8];
-    const DWORD size = sizeof(final) / sizeof(final[0]);
-    DWORD length = calls.pGetFinalPathNameByHandleW(directory, final, size,
-                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= size)
-    {
-        LogFailure("GetFinalPathNameByHandleW", length ? ERROR_INSUFFICIENT_BUFFER : GetLastError(),
-                   "work directory: no final path");
-        return false;
-    }
-    lstrcpyW(path, wcsncmp(final, kLongPrefix, 4) ? final : final + 4);
-    return true;
+    if (GetFinalPath(directory, path, MAX_PATH + 8, calls.folder.pGetFinalPathNameByHandleW))
+        return true;
+    LogFailure("GetFinalPathNameByHandleW", GetLastError(), "work directory: no final path");
+    return false;
 }
 
 // True when the Win32 path handling would turn path into another path: a level that ends in a
@@ -204,89 +83,13 @@ DWORD FirstNumberFromClock()
 
 } // namespace
 
-bool GetFileIdentity(HANDLE handle, FileIdentity& identity)
-{
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info))
-        return false;
-    identity.dwVolume = info.dwVolumeSerialNumber;
-    identity.id = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return true;
-}
-
-bool DeleteDirectoryTree(HANDLE directory, const WorkDirectoryCalls& calls)
-{
-    DeleteContents(directory, calls);
-    return SetDeleteDisposition(directory);
-}
-
-bool GetWindowsTemporaryFolder(char* folder)
-{
-    wchar_t wide[MAX_PATH];
-    // The system's Windows directory: on a terminal server GetWindowsDirectory may answer a
-    // private one of the user's.
-    const UINT length = GetSystemWindowsDirectoryW(wide, MAX_PATH);
-    if (length == 0 || length + 6 >= MAX_PATH)
-        return false;
-    lstrcatW(wide, wide[length - 1] == L'\\' ? L"Temp\\" : L"\\Temp\\");
-    return GetAnsiPath(wide, folder, MAX_PATH);
-}
-
-bool HoldFoldersAbove(const wchar_t* path, CKernelHandle* levels, const char* what)
-{
-    const int length = lstrlenW(path);
-    int count = 0;
-    for (int i = 3; i < length; ++i)
-    {
-        if (path[i] != L'\\')
-            continue;
-        wchar_t level[MAX_PATH + 8];
-        lstrcpynW(level, path, i + 1);
-        if (count == kMaxPathLevels)
-        {
-            LogEvent("%s: more than %d folders above it", what, kMaxPathLevels);
-            return false;
-        }
-        levels[count].Reset(CreateFileW(level, FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                        NULL));
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!levels[count].IsSet())
-        {
-            LogFailure("CreateFileW", GetLastError(), "%s: a folder above it cannot be held", what);
-            return false;
-        }
-        if (!GetFileInformationByHandle(levels[count].Get(), &info))
-        {
-            LogFailure("GetFileInformationByHandle", GetLastError(), "%s: a folder above it", what);
-            return false;
-        }
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        {
-            LogEvent("%s: a folder above it is a link or a mount point", what);
-            return false;
-        }
-        ++count;
-    }
-    return true;
-}
-
-PSECURITY_DESCRIPTOR CreateAdminOnlyDescriptor()
-{
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kAdminOnlySddl, SDDL_REVISION_1,
-                                                              &descriptor, NULL))
-        return NULL;
-    return descriptor;
-}
-
 const WorkDirectoryCalls& SystemWorkDirectoryCalls()
 {
     static const WorkDirectoryCalls calls = {GetTempPathW, FirstNumberFromClock, FolderExists,
-                                             GetFinalPathNameByHandleW,
-                                             GetVolumeInformationByHandleW,
-                                             GetFileInformationByHandleEx};
+                                             RecordWorkDirectory, ForgetWorkDirectory,
+                                             {GetFinalPathNameByHandleW,
+                                              GetVolumeInformationByHandleW, GetDriveTypeW,
+                                              GetFileInformationByHandleEx}};
     return calls;
 }
 
@@ -315,6 +118,18 @@ void GetTemporaryFolder(char* folder, const WorkDirectoryCalls& calls)
     lstrcpyA(folder, "C:\\");
 }
 
+bool GetWindowsTemporaryFolder(char* folder)
+{
+    wchar_t wide[MAX_PATH];
+    // The system's Windows directory: on a terminal server GetWindowsDirectory may answer a
+    // private one of the user's.
+    const UINT length = GetSystemWindowsDirectoryW(wide, MAX_PATH);
+    if (length == 0 || length + 6 >= MAX_PATH)
+        return false;
+    lstrcatW(wide, wide[length - 1] == L'\\' ? L"Temp\\" : L"\\Temp\\");
+    return GetAnsiPath(wide, folder, MAX_PATH);
+}
+
 CWorkDirectory::CWorkDirectory(const WorkDirectoryCalls& calls) : m_Calls(calls), m_bCreated(false)
 {
     m_szPath[0] = '\0';
@@ -328,17 +143,32 @@ CWorkDirectory::~CWorkDirectory()
 
 bool CWorkDirectory::Create(const char* tempFolder)
 {
+    if (!MakeAndHold(tempFolder))
+        return false;
+    if (!TakeFinalPath())
+    {
+        RemoveRefused();
+        return false;
+    }
+    m_bCreated = true;
+    LogEvent("work directory: %s made and held", m_szPath);
+    AddBackslashTo(m_szPath, MAX_PATH);
+    m_Calls.pRecord(m_hHold.Get(), m_szFinalPath);
+    return true;
+}
+
+// Named here and made in the same step as the check that the name is free: a name that is taken
+// (left by an earlier run, or made by somebody who guessed it) is passed by for the next one, and
+// nothing is ever made or deleted by a name that was only checked before.
+bool CWorkDirectory::MakeAndHold(const char* tempFolder)
+{
     // The paths of the files written inside must fit: decided before anything is created.
     lstrcpynA(m_szPath, tempFolder, MAX_PATH);
-    if (!AddBackslashTo(m_szPath, MAX_PATH) ||
-        lstrlenA(m_szPath) + kNameLength + 1 + kLongestWorkFileName >= MAX_PATH)
+    if (!AddBackslashTo(m_szPath, MAX_PATH) || !HasRoomForWorkFiles(lstrlenA(m_szPath) + kNameLength))
     {
         LogEvent("work directory: none; %s leaves no room for the files of the run", tempFolder);
         return false;
     }
-    // Named here and made in the same step as the check that the name is free: a name that is
-    // taken (left by an earlier run, or made by somebody who guessed it) is passed by for the
-    // next one, and nothing is ever made or deleted by a name that was only checked before.
     const int folderLength = lstrlenA(m_szPath);
     const DWORD first = m_Calls.pFirstNumber();
     DWORD error = ERROR_ALREADY_EXISTS;
@@ -360,28 +190,6 @@ bool CWorkDirectory::Create(const char* tempFolder)
         LogFailure("NtCreateFile", error, "work directory: %s not made", m_szPath);
         return false;
     }
-    if (!TakeFinalPath())
-    {
-        // Still empty, it goes. Recorded first, so that one that cannot go now (somebody put a
-        // file into it meanwhile, or its removal fails) is removed by the next run.
-        wchar_t path[MAX_PATH + 8];
-        const bool recorded = GetHeldPath(m_Calls, m_hHold.Get(), path) &&
-                              RecordWorkDirectory(m_hHold.Get(), path);
-        if (DeleteHeld())
-        {
-            if (recorded)
-                ForgetWorkDirectory(path);
-        }
-        else
-        {
-            LogEvent("work directory: %s refused and not removed; %s", m_szPath,
-                     recorded ? "left to the next run by its record" : "not recorded");
-        }
-        return false;
-    }
-    m_bCreated = true;
-    LogEvent("work directory: %s made and held", m_szPath);
-    RecordWorkDirectory(m_hHold.Get(), m_szFinalPath);
     return true;
 }
 
@@ -392,7 +200,22 @@ bool CWorkDirectory::Create(const char* tempFolder)
 bool CWorkDirectory::TakeFinalPath()
 {
     wchar_t path[MAX_PATH + 8];
-    if (!GetHeldPath(m_Calls, m_hHold.Get(), path) || !IsSafeVolume(path))
+    char ansi[MAX_PATH];
+    if (!GetHeldPath(m_Calls, m_hHold.Get(), path) || !IsSafePlace(path, ansi) ||
+        !HoldLevels(path) || !NamesHeldDirectory(ansi))
+        return false;
+    if (lstrcmpA(ansi, m_szPath) != 0)
+        LogEvent("work directory: %s is %s", m_szPath, ansi);
+    lstrcpyA(m_szPath, ansi);
+    lstrcpyW(m_szFinalPath, path);
+    return true;
+}
+
+// The final path is a safe place for the run: a safe volume, a path that Win32 reads as it is,
+// and one that the code page names (into ansi, MAX_PATH bytes) with room for the files of the run.
+bool CWorkDirectory::IsSafePlace(const wchar_t* path, char* ansi)
+{
+    if (!IsSafeVolume(path))
         return false;
     // Every later step names the directory through Win32 calls: a path that they would read as
     // another one leads them into a folder that the run did not make.
@@ -401,19 +224,12 @@ bool CWorkDirectory::TakeFinalPath()
         LogWide("work directory: Win32 would read its final path as another one: ", path);
         return false;
     }
-    char ansi[MAX_PATH];
-    if (!GetAnsiPath(path, ansi, MAX_PATH) || !HasRoomForWorkFiles(ansi))
+    if (!GetAnsiPath(path, ansi, MAX_PATH) || !HasRoomForWorkFiles(lstrlenA(ansi)))
     {
         LogEvent("work directory: the final path of %s cannot take the files of the run in code "
                  "page %u", m_szPath, GetACP());
         return false;
     }
-    if (!HoldLevels(path) || !NamesHeldDirectory(ansi))
-        return false;
-    if (lstrcmpA(ansi, m_szPath) != 0)
-        LogEvent("work directory: %s is %s", m_szPath, ansi);
-    lstrcpyA(m_szPath, ansi);
-    lstrcpyW(m_szFinalPath, path);
     return true;
 }
 
@@ -423,7 +239,8 @@ bool CWorkDirectory::TakeFinalPath()
 bool CWorkDirectory::IsSafeVolume(const wchar_t* path)
 {
     const wchar_t root[4] = {path[0], L':', L'\\', L'\0'};
-    const UINT type = path[1] == L':' && path[2] == L'\\' ? GetDriveTypeW(root) : DRIVE_REMOTE;
+    const UINT type = path[1] == L':' && path[2] == L'\\' ? m_Calls.folder.pGetDriveTypeW(root)
+                                                          : DRIVE_REMOTE;
     if (type == DRIVE_REMOTE || type == DRIVE_CDROM || type == DRIVE_UNKNOWN ||
         type == DRIVE_NO_ROOT_DIR)
     {
@@ -434,7 +251,7 @@ bool CWorkDirectory::IsSafeVolume(const wchar_t* path)
         return true;
     DWORD flags = 0;
     wchar_t fileSystem[32] = L"";
-    if (!m_Calls.pGetVolumeInformationByHandleW(m_hHold.Get(), NULL, 0, NULL, NULL, &flags,
+    if (!m_Calls.folder.pGetVolumeInformationByHandleW(m_hHold.Get(), NULL, 0, NULL, NULL, &flags,
                                                 fileSystem, 32))
     {
         LogFailure("GetVolumeInformationByHandleW", GetLastError(), "work directory: %s",
@@ -494,44 +311,25 @@ bool CWorkDirectory::HoldLevels(const wchar_t* path)
     return true;
 }
 
-// Lets go of the held directory and deletes it through a handle opened by its file ID: the
-// directory that the run made, wherever it is by now, and nothing else. It goes when it is empty.
-bool CWorkDirectory::DeleteHeld()
+// A directory that the run made and refused: still empty, it goes. It is recorded first, so
+// that one that cannot go now (somebody put a file into it meanwhile, or its removal fails) is
+// removed by the next run.
+void CWorkDirectory::RemoveRefused()
 {
-    FileIdentity identity;
-    const bool identified = GetFileIdentity(m_hHold.Get(), identity);
-    const DWORD identityError = GetLastError();
-    // Any handle on the volume tells OpenFileById where to look; this one asks for nothing that
-    // the open for delete would have to share.
-    CKernelHandle volume(identified ? ReOpenFile(m_hHold.Get(), FILE_READ_ATTRIBUTES,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                 FILE_FLAG_BACKUP_SEMANTICS)
-                                    : NULL);
-    const DWORD volumeError = GetLastError();
-    m_hHold.Reset();
-    bool deleted = false;
-    if (!identified || !volume.IsSet())
+    wchar_t path[MAX_PATH + 8];
+    const bool recorded = GetHeldPath(m_Calls, m_hHold.Get(), path) &&
+                          m_Calls.pRecord(m_hHold.Get(), path);
+    if (DeleteHeldFolder(m_hHold, "work directory", m_szPath))
     {
-        LogFailure(identified ? "ReOpenFile" : "GetFileInformationByHandle",
-                   identified ? volumeError : identityError, "work directory: %s stays", m_szPath);
+        if (recorded)
+            m_Calls.pForgetRecord(path);
     }
     else
     {
-        FILE_ID_DESCRIPTOR descriptor = {};
-        descriptor.dwSize = sizeof(descriptor);
-        descriptor.Type = FileIdType;
-        descriptor.FileId.QuadPart = static_cast<LONGLONG>(identity.id);
-        CKernelHandle directory(OpenFileById(volume.Get(), &descriptor, DELETE | SYNCHRONIZE,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                             NULL,
-                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
-        deleted = directory.IsSet() && SetDeleteDisposition(directory.Get());
-        if (!deleted)
-            LogFailure(directory.IsSet() ? "SetFileInformationByHandle" : "OpenFileById",
-                       GetLastError(), "work directory: %s stays", m_szPath);
+        LogEvent("work directory: %s refused and not removed; %s", m_szPath,
+                 recorded ? "left to the next run by its record" : "not recorded");
     }
     ReleaseHold();
-    return deleted;
 }
 
 void CWorkDirectory::ReleaseHold()
@@ -541,9 +339,12 @@ void CWorkDirectory::ReleaseHold()
         level.Reset();
 }
 
-bool CWorkDirectory::Check()
+bool CWorkDirectory::Check() const
 {
-    return m_bCreated && m_Calls.pFolderExists(m_szPath) && AddBackslashTo(m_szPath, MAX_PATH);
+    // FindFirstFile finds a folder by its path without the trailing backslash.
+    char folder[MAX_PATH];
+    lstrcpyA(folder, m_szPath);
+    return m_bCreated && RemoveBackslashFrom(folder) && m_Calls.pFolderExists(folder);
 }
 
 void CWorkDirectory::Remove()
@@ -551,10 +352,12 @@ void CWorkDirectory::Remove()
     if (!m_bCreated)
         return;
     m_bCreated = false;
-    DeleteContents(m_hHold.Get(), m_Calls);
-    if (DeleteHeld())
+    DeleteFolderContents(m_hHold.Get(), "work directory", m_Calls.folder);
+    const bool removed = DeleteHeldFolder(m_hHold, "work directory", m_szPath);
+    ReleaseHold();
+    if (removed)
     {
         LogEvent("work directory: %s removed", m_szPath);
-        ForgetWorkDirectory(m_szFinalPath);
+        m_Calls.pForgetRecord(m_szFinalPath);
     }
 }

@@ -9,7 +9,7 @@
 #include <string.h>
 #include "common/TestSupport.h"
 #include "setup/Hardening.h"
-#include "setup/StaleWorkDirectory.h"
+#include "setup/WorkDirectoryRecord.h"
 #include "setup/WorkDirectory.h"
 #include "ui/Folder.h"
 
@@ -145,7 +145,7 @@ TEST(WorkDirectory, RefusedWhereTheRunIsNotSafe)
                 WriteFileBytes(other + "expABCD.tmp\\setup.exe", "planted"));
     const std::wstring user = Wide(temp) + L"user";
     WorkDirectoryCalls calls = Calls();
-    calls.pGetFinalPathNameByHandleW = FakeFinalPath;
+    calls.folder.pGetFinalPathNameByHandleW = FakeFinalPath;
     for (const std::wstring& final : {user + L".\\expABCD.tmp", user + L" \\expABCD.tmp",
                                       Wide(other) + L"expABCD.tmp"})
     {
@@ -157,7 +157,7 @@ TEST(WorkDirectory, RefusedWhereTheRunIsNotSafe)
     EXPECT_EQ(std::vector<std::string>{"setup.exe"}, ListFolder(other + "expABCD.tmp\\"));
     ASSERT_TRUE(IsProcessElevated());
     calls = Calls();
-    calls.pGetVolumeInformationByHandleW = NoAccessLists;
+    calls.folder.pGetVolumeInformationByHandleW = NoAccessLists;
     CWorkDirectory work(calls);
     EXPECT_FALSE(work.Create((temp + "user").c_str()));
     EXPECT_TRUE(ListFolder(temp + "user\\").empty());
@@ -291,7 +291,7 @@ TEST(WorkDirectory, RefusedDirectoryThatStaysIsLeftToTheNextRun)
     ASSERT_TRUE(IsProcessElevated());
     const std::string temp = MakeTempDir("rr");
     WorkDirectoryCalls calls = Calls();
-    calls.pGetVolumeInformationByHandleW = NoAccessListsAndAFileInside;
+    calls.folder.pGetVolumeInformationByHandleW = NoAccessListsAndAFileInside;
     {
         CWorkDirectory work(calls);
         EXPECT_FALSE(work.Create(temp.c_str()));

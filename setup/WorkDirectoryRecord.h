@@ -1,7 +1,7 @@
-// The work directory of a run that never reached its clean-up (killed, the power gone, Windows
-// restarted under it). An elevated run makes its directory admin-only, so the user who owns the
-// temporary folder cannot remove what it leaves; the next elevated run does, by a record that
-// only administrators can write.
+// The record of a run's work directory, for when the run never reaches its clean-up (killed, the
+// power gone, Windows restarted under it). An elevated run makes its directory admin-only, so the
+// user who owns the temporary folder cannot remove what it leaves; the next elevated run does, by
+// a record that only administrators can write.
 #pragma once
 #include <windows.h>
 

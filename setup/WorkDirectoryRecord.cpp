@@ -1,11 +1,10 @@
-#include "setup/StaleWorkDirectory.h"
-#include <aclapi.h>
+#include "setup/WorkDirectoryRecord.h"
 #include <wchar.h>
+#include "base/FinalPath.h"
 #include "base/Log.h"
-#include "base/NtFile.h"
 #include "base/ScopedHandle.h"
 #include "setup/Hardening.h"
-#include "setup/WorkDirectory.h"
+#include "system/HeldFolder.h"
 #include "system/Registry.h"
 
 const wchar_t kWorkDirectoryRecord[] = L"SetupWorkDirectory";
@@ -15,8 +14,6 @@ namespace {
 // "XXXXXXXX XXXXXXXXXXXXXXXX " before the path.
 const int kPathOffset = 8 + 1 + 16 + 1;
 const int kRecordLength = kPathOffset + MAX_PATH + 8;
-// Names tried for the directory that a recorded one is compared with.
-const DWORD kReferenceTries = 16;
 
 bool ParseHex(const wchar_t* text, int digits, ULONGLONG& value)
 {
@@ -88,62 +85,9 @@ bool IsWorkDirectoryName(const wchar_t* name)
     return digits <= 4 && wcscmp(name + 3 + digits, L".tmp") == 0;
 }
 
-// True when both descriptors name the same owner and hold the same DACL, its protection from
-// inheritance included.
-bool SameOwnerAndAccess(PSECURITY_DESCRIPTOR first, PSECURITY_DESCRIPTOR second)
-{
-    PSID owners[2] = {NULL, NULL};
-    PACL dacls[2] = {NULL, NULL};
-    SECURITY_DESCRIPTOR_CONTROL controls[2] = {0, 0};
-    const PSECURITY_DESCRIPTOR descriptors[2] = {first, second};
-    for (int i = 0; i < 2; ++i)
-    {
-        BOOL defaulted = FALSE, present = FALSE;
-        DWORD revision = 0;
-        if (!GetSecurityDescriptorOwner(descriptors[i], &owners[i], &defaulted) || !owners[i] ||
-            !GetSecurityDescriptorDacl(descriptors[i], &present, &dacls[i], &defaulted) ||
-            !present || !dacls[i] ||
-            !GetSecurityDescriptorControl(descriptors[i], &controls[i], &revision))
-            return false;
-    }
-    if (!EqualSid(owners[0], owners[1]) || ((controls[0] ^ controls[1]) & SE_DACL_PROTECTED) ||
-        dacls[0]->AceCount != dacls[1]->AceCount)
-        return false;
-    for (WORD i = 0; i < dacls[0]->AceCount; ++i)
-    {
-        ACE_HEADER* aces[2] = {NULL, NULL};
-        if (!GetAce(dacls[0], i, reinterpret_cast<void**>(&aces[0])) ||
-            !GetAce(dacls[1], i, reinterpret_cast<void**>(&aces[1])) ||
-            aces[0]->AceSize != aces[1]->AceSize || memcmp(aces[0], aces[1], aces[0]->AceSize) != 0)
-            return false;
-    }
-    return true;
-}
-
-// The owner and DACL of the directory of the handle (read-control access); free it with
-// LocalFree. Null when they cannot be read.
-PSECURITY_DESCRIPTOR ReadOwnerAndAccess(HANDLE handle)
-{
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    const DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT,
-                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                        NULL, NULL, NULL, NULL, &descriptor);
-    if (error != ERROR_SUCCESS)
-    {
-        LogFailure("GetSecurityInfo", error, "earlier work directory: its security");
-        return NULL;
-    }
-    return descriptor;
-}
-
-// True when the directory carries the security that an elevated run gives its work directory.
-// That is what the volume keeps of the run's descriptor: NTFS keeps it as given (owned by
-// Administrators, the protected admin-only DACL), where a system that keeps less reads less back
-// for every directory (Wine keeps no descriptor and reads back the Unix owner and mode). So the
-// directory is compared with one made with that descriptor here and now, in the same folder,
-// which goes again as its handle closes. A folder that the user made, or that another program
-// made with access lists of its own, never compares equal.
-bool HasWorkDirectorySecurity(HANDLE directory, HANDLE folder)
+// True when the directory carries the security that an elevated run gives its work directory, on
+// a volume that keeps access lists. parent: the folder above it, held.
+bool HasWorkDirectorySecurity(HANDLE directory, HANDLE parent)
 {
     DWORD flags = 0;
     if (!GetVolumeInformationByHandleW(directory, NULL, 0, NULL, NULL, &flags, NULL, 0) ||
@@ -153,26 +97,7 @@ bool HasWorkDirectorySecurity(HANDLE directory, HANDLE folder)
         return false;
     }
     CLocalMemory runs(CreateAdminOnlyDescriptor());
-    CKernelHandle reference;
-    DWORD error = ERROR_INVALID_SECURITY_DESCR;
-    for (DWORD number = GetTickCount(), tries = 0; runs.IsSet() && tries < kReferenceTries;
-         ++number, ++tries)
-    {
-        wchar_t name[32];
-        const int length = wsprintfW(name, L"PivoraSetup-%08lX.tmp", number);
-        error = OpenNative(folder, name, length, DELETE | READ_CONTROL, 0, kNtFileCreate,
-                           kNtDirectoryFile | kNtDeleteOnClose, runs.Get(), reference);
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
-            break;
-    }
-    if (error != ERROR_SUCCESS)
-    {
-        LogFailure("NtCreateFile", error, "earlier work directory: no directory to compare with");
-        return false;
-    }
-    CLocalMemory expected(ReadOwnerAndAccess(reference.Get()));
-    CLocalMemory found(ReadOwnerAndAccess(directory));
-    if (!expected.IsSet() || !found.IsSet() || !SameOwnerAndAccess(expected.Get(), found.Get()))
+    if (!runs.IsSet() || !HasSecurityOfNewFolder(directory, parent, runs.Get(), "earlier work directory"))
     {
         LogEvent("earlier work directory: not the owner and access of a work directory");
         return false;
@@ -228,11 +153,7 @@ bool RemoveRecorded(const FileIdentity& recorded, const wchar_t* path)
     // The folders held are the ones above it only when the path is the directory's own, not one
     // through a link or a short name.
     wchar_t final[MAX_PATH + 8];
-    const DWORD size = sizeof(final) / sizeof(final[0]);
-    const DWORD length = GetFinalPathNameByHandleW(directory.Get(), final, size,
-                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    const wchar_t* held = length > 4 && final[0] == L'\\' && final[1] == L'\\' ? final + 4 : final;
-    if (length == 0 || length >= size || wcscmp(held, path) != 0)
+    if (!GetFinalPath(directory.Get(), final, MAX_PATH + 8) || wcscmp(final, path) != 0)
     {
         LogEvent("earlier work directory: not reached by its own path; left alone");
         return true;
@@ -245,7 +166,7 @@ bool RemoveRecorded(const FileIdentity& recorded, const wchar_t* path)
         LogEvent("earlier work directory: left alone");
         return true;
     }
-    if (!DeleteDirectoryTree(directory.Get()))
+    if (!DeleteFolderTree(directory.Get(), "work directory"))
     {
         LogFailure("SetFileInformationByHandle", GetLastError(), "earlier work directory: stays");
         return true;

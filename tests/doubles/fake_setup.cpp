@@ -14,8 +14,6 @@
 //                                   when it never shows one (default 1000)
 //   PIVORA_FAKE_SETUP_EXIT          exit code (default 0)
 //   PIVORA_FAKE_SETUP_CANCEL        1: writes DWORD CANCELED=1 like a cancelled installation
-//   PIVORA_FAKE_SETUP_ENGINE        1: writes %TEMP%\{6A1F0C2E}\engine.dll, as installers unpack
-//                                   their engine ("setup engine <path> made=1")
 //   PIVORA_FAKE_ENV_NAMES           variables to log before the end (FakeLogEnvironment)
 //   PIVORA_FAKE_SETUP_RUNONCE       a file that a RunOnce command (HKLM, the 64-bit view, where
 //                                   Windows and Wine run it at the next start) writes, as
@@ -182,18 +180,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         DestroyWindow(window);
     }
     FakeLogEnvironment("setup");
-    // As a real installer unpacks its engine: into a folder of its own in TEMP.
-    char engine[MAX_PATH];
-    DWORD length = GetEnvironmentVariableA("TEMP", engine, MAX_PATH - 40);
-    if (FakeEnvInt("PIVORA_FAKE_SETUP_ENGINE", 0) == 1 && length > 0 && length < MAX_PATH - 40)
-    {
-        lstrcatA(engine, "\\{6A1F0C2E}");
-        CreateDirectoryA(engine, NULL);
-        lstrcatA(engine, "\\engine.dll");
-        HANDLE file = CreateFileA(engine, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-        FakeLog("setup engine %s made=%d", engine, file != INVALID_HANDLE_VALUE ? 1 : 0);
-        CloseHandle(file);
-    }
     FakeLog("setup end");
     return FakeEnvInt("PIVORA_FAKE_SETUP_EXIT", 0);
 }

@@ -9,13 +9,13 @@ class Restart : public ScenarioTest
 {
 };
 
+const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
 bool RunOncePending()
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
-                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return false;
-    const bool pending = RegQueryValueExA(key, "PivoraFakeSetup", NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    const bool pending = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) ==
+                             ERROR_SUCCESS && RegQueryValueExA(key, "PivoraFakeSetup", NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
     RegCloseKey(key);
     return pending;
 }
@@ -58,12 +58,8 @@ TEST_F(Restart, AskedForOnYesOnly)
         RemoveTree(m_LogPath);
     }
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
-                      KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS)
-    {
-        RegDeleteValueA(key, "PivoraFakeSetup");
-        RegCloseKey(key);
-    }
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS)
+        RegDeleteValueA(key, "PivoraFakeSetup"), RegCloseKey(key);
 }
 
 } // namespace

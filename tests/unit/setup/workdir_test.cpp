@@ -33,8 +33,12 @@ DWORD WINAPI FakeFinalPath(HANDLE, LPWSTR buffer, DWORD size, DWORD)
     lstrcpynW(buffer, g_strFinalPath.c_str(), size);
     return lstrlenW(buffer);
 }
+// A volume that keeps no access lists; and somebody puts a file into the directory meanwhile.
 BOOL WINAPI NoAccessLists(HANDLE volume, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR name, DWORD size)
 {
+    wchar_t path[MAX_PATH + 8];
+    if (GetFinalPathNameByHandleW(volume, path, MAX_PATH + 8, 0))
+        CloseHandle(CreateFileW((std::wstring(path) + L"\\planted.txt").c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL));
     const BOOL result = GetVolumeInformationByHandleW(volume, NULL, 0, NULL, NULL, flags, name, size);
     *flags &= ~FILE_PERSISTENT_ACLS;
     return result;
@@ -135,7 +139,8 @@ TEST(WorkDirectory, NamesTakenAndGoneDirectory)
 // The run works only where that is safe, and leaves nothing where it is not: a final path with a
 // level that Win32 reads without its trailing dot or blank; a final path that leads to another
 // directory (here one that the user made, with a program in it) than the one made; a volume that
-// keeps no access lists, while elevated.
+// keeps no access lists, while elevated (and a refused directory that cannot go is left to the
+// next run by its record).
 TEST(WorkDirectory, RefusedWhereTheRunIsNotSafe)
 {
     const std::string temp = MakeTempDir("ws");
@@ -158,8 +163,13 @@ TEST(WorkDirectory, RefusedWhereTheRunIsNotSafe)
     ASSERT_TRUE(IsProcessElevated());
     calls = Calls();
     calls.folder.pGetVolumeInformationByHandleW = NoAccessLists;
-    CWorkDirectory work(calls);
-    EXPECT_FALSE(work.Create((temp + "user").c_str()));
+    {
+        CWorkDirectory work(calls);
+        EXPECT_FALSE(work.Create((temp + "user").c_str()));
+    }
+    // The file keeps the refused directory from going: it is recorded, and the next run takes it.
+    EXPECT_EQ(std::vector<std::string>{"planted.txt"}, ListFolder(temp + "user\\expABCD.tmp\\"));
+    RemoveRecordedWorkDirectory();
     EXPECT_TRUE(ListFolder(temp + "user\\").empty());
     RemoveTree(temp);
 }
@@ -266,43 +276,3 @@ TEST(WorkDirectorySecurity, AdministratorsAndSystemOnly)
 }
 
 } // namespace
-
-namespace {
-
-// Refused (its volume keeps no access lists), and somebody put a file into it meanwhile.
-BOOL WINAPI NoAccessListsAndAFileInside(HANDLE volume, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags,
-                                         LPWSTR name, DWORD size)
-{
-    wchar_t path[MAX_PATH + 8];
-    const DWORD length = GetFinalPathNameByHandleW(volume, path, MAX_PATH + 8, 0);
-    HANDLE file = length ? CreateFileW((std::wstring(path) + L"\\planted.txt").c_str(), GENERIC_WRITE, 0, NULL,
-                                       CREATE_NEW, 0, NULL) : INVALID_HANDLE_VALUE;
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    return NoAccessLists(volume, NULL, 0, NULL, NULL, flags, name, size);
-}
-
-} // namespace
-
-// A directory that the run refuses and cannot remove (somebody put a file into it) is recorded,
-// so that the next run removes it.
-TEST(WorkDirectory, RefusedDirectoryThatStaysIsLeftToTheNextRun)
-{
-    ASSERT_TRUE(IsProcessElevated());
-    const std::string temp = MakeTempDir("rr");
-    WorkDirectoryCalls calls = Calls();
-    calls.folder.pGetVolumeInformationByHandleW = NoAccessListsAndAFileInside;
-    {
-        CWorkDirectory work(calls);
-        EXPECT_FALSE(work.Create(temp.c_str()));
-    }
-    EXPECT_EQ(std::vector<std::string>{"planted.txt"}, ListFolder(temp + "expABCD.tmp\\"));
-    RemoveRecordedWorkDirectory();
-    EXPECT_EQ(std::vector<std::string>(), ListFolder(temp));
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, (int)RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Halvoro\\PIVORA", 0,
-                                                KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key));
-    EXPECT_NE(ERROR_SUCCESS, (int)RegQueryValueExA(key, "SetupWorkDirectory", NULL, NULL, NULL, NULL));
-    RegCloseKey(key);
-    RemoveTree(temp);
-}

@@ -88,8 +88,7 @@ const WorkDirectoryCalls& SystemWorkDirectoryCalls()
     static const WorkDirectoryCalls calls = {GetTempPathW, FirstNumberFromClock, FolderExists,
                                              RecordWorkDirectory, ForgetWorkDirectory,
                                              {GetFinalPathNameByHandleW,
-                                              GetVolumeInformationByHandleW, GetDriveTypeW,
-                                              GetFileInformationByHandleEx}};
+                                              GetVolumeInformationByHandleW, GetDriveTypeW}};
     return calls;
 }
 
@@ -352,7 +351,7 @@ void CWorkDirectory::Remove()
     if (!m_bCreated)
         return;
     m_bCreated = false;
-    DeleteFolderContents(m_hHold.Get(), "work directory", m_Calls.folder);
+    DeleteFolderContents(m_hHold.Get(), "work directory");
     const bool removed = DeleteHeldFolder(m_hHold, "work directory", m_szPath);
     ReleaseHold();
     if (removed)

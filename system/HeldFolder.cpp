@@ -21,8 +21,8 @@ const DWORD kReferenceTries = 16;
 class CDirectoryListing
 {
 public:
-    CDirectoryListing(HANDLE directory, const FolderCalls& calls)
-        : m_Calls(calls), m_hDirectory(directory), m_pBuffer(new (std::nothrow) BYTE[kListingSize]),
+    explicit CDirectoryListing(HANDLE directory)
+        : m_hDirectory(directory), m_pBuffer(new (std::nothrow) BYTE[kListingSize]),
           m_pNext(NULL), m_Class(FileFullDirectoryRestartInfo)
     {
     }
@@ -38,8 +38,7 @@ public:
             if (!m_pNext)
             {
                 if (!m_pBuffer ||
-                    !m_Calls.pGetFileInformationByHandleEx(m_hDirectory, m_Class, m_pBuffer,
-                                                           kListingSize))
+                    !GetFileInformationByHandleEx(m_hDirectory, m_Class, m_pBuffer, kListingSize))
                     return NULL;
                 m_Class = FileFullDirectoryInfo;
                 m_pNext = m_pBuffer;
@@ -56,7 +55,6 @@ public:
 
 private:
     static const DWORD kListingSize = 16 * 1024;
-    const FolderCalls& m_Calls;
     HANDLE m_hDirectory;
     BYTE* m_pBuffer;
     BYTE* m_pNext;
@@ -87,9 +85,9 @@ bool ClearReadOnly(HANDLE entry, DWORD attributes)
 // its name inside the handle of its own folder, as what it is (a link itself, never what it
 // points to), and deleted through its own handle: no path is ever walked again, so a folder that
 // somebody swaps for a junction between the listing and the deletion leads nowhere else.
-void DeleteContents(HANDLE directory, const FolderCalls& calls, const char* what)
+void DeleteContents(HANDLE directory, const char* what)
 {
-    CDirectoryListing listing(directory, calls);
+    CDirectoryListing listing(directory);
     while (const FILE_FULL_DIR_INFO* record = listing.Next())
     {
         CKernelHandle entry;
@@ -110,7 +108,7 @@ void DeleteContents(HANDLE directory, const FolderCalls& calls, const char* what
         // What the handle holds decides, not what the listing said a moment before.
         const DWORD attributes = info.dwFileAttributes;
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            DeleteContents(entry.Get(), calls, what);
+            DeleteContents(entry.Get(), what);
         if ((attributes & FILE_ATTRIBUTE_READONLY) && !ClearReadOnly(entry.Get(), attributes))
             LogFailure("SetFileInformationByHandle", GetLastError(),
                        "%s: an entry inside stays read-only", what);
@@ -173,7 +171,7 @@ PSECURITY_DESCRIPTOR ReadOwnerAndAccess(HANDLE handle, const char* what)
 const FolderCalls& SystemFolderCalls()
 {
     static const FolderCalls calls = {GetFinalPathNameByHandleW, GetVolumeInformationByHandleW,
-                                      GetDriveTypeW, GetFileInformationByHandleEx};
+                                      GetDriveTypeW};
     return calls;
 }
 
@@ -227,14 +225,14 @@ bool HoldFoldersAbove(const wchar_t* path, CKernelHandle* levels, const char* wh
     return true;
 }
 
-void DeleteFolderContents(HANDLE folder, const char* what, const FolderCalls& calls)
+void DeleteFolderContents(HANDLE folder, const char* what)
 {
-    DeleteContents(folder, calls, what);
+    DeleteContents(folder, what);
 }
 
-bool DeleteFolderTree(HANDLE folder, const char* what, const FolderCalls& calls)
+bool DeleteFolderTree(HANDLE folder, const char* what)
 {
-    DeleteContents(folder, calls, what);
+    DeleteContents(folder, what);
     return SetDeleteDisposition(folder);
 }
 

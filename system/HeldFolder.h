@@ -10,18 +10,15 @@
 // A path of MAX_PATH characters has at most this many levels below its drive.
 const int kMaxPathLevels = MAX_PATH / 2;
 
-// The Windows calls by which a folder is told and emptied: the system's, unless a test gives its
-// own to reach what a real system rarely shows (a final path that Windows would rewrite or that
-// leads elsewhere, a volume that keeps no access lists, a folder swapped between its listing and
-// its removal).
+// The Windows calls by which a folder is told: the system's, unless a test gives its own to reach
+// what a real system rarely shows (a final path that Windows would rewrite or that leads
+// elsewhere, a volume that keeps no access lists).
 struct FolderCalls
 {
     GetFinalPathNameByHandleFn pGetFinalPathNameByHandleW;
     BOOL (WINAPI* pGetVolumeInformationByHandleW)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD,
                                                   LPWSTR, DWORD);
     UINT (WINAPI* pGetDriveTypeW)(LPCWSTR);
-    // The listing of a folder, as the removal reads it.
-    BOOL (WINAPI* pGetFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 };
 const FolderCalls& SystemFolderCalls();
 
@@ -47,11 +44,10 @@ bool HoldFoldersAbove(const wchar_t* path, CKernelHandle* levels, const char* wh
 // Deletes everything in the folder open as folder (list access), depth first, each entry
 // through a handle opened by its name inside its own folder's handle, links themselves and never
 // what they point to. The log names what stays, after what.
-void DeleteFolderContents(HANDLE folder, const char* what,
-                          const FolderCalls& calls = SystemFolderCalls());
+void DeleteFolderContents(HANDLE folder, const char* what);
 // The same, and then sets the folder itself to be deleted once the handle is closed (delete
 // access). False when that last step fails.
-bool DeleteFolderTree(HANDLE folder, const char* what, const FolderCalls& calls = SystemFolderCalls());
+bool DeleteFolderTree(HANDLE folder, const char* what);
 
 // Lets go of the folder held by hold and deletes it through a handle opened by its file ID: that
 // folder, wherever it is by now, and nothing else. It goes when it is empty. False when it stays;

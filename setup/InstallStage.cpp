@@ -5,7 +5,6 @@
 #include "base/Module.h"
 #include "base/ScopedHandle.h"
 #include "base/Text.h"
-#include <wchar.h>
 #include "dxversion/DxVersion.h"
 #include "payload/ChildProcess.h"
 #include "resources/resource.h"

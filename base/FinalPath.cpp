@@ -25,3 +25,9 @@ DWORD GetFinalPath(HANDLE handle, wchar_t* path, DWORD size, GetFinalPathNameByH
     MoveMemory(path, path + skip, (length - skip + 1) * sizeof(wchar_t));
     return length - skip;
 }
+
+UINT GetDriveTypeOf(const wchar_t* path, UINT(WINAPI* call)(LPCWSTR))
+{
+    const wchar_t root[4] = {path[0], L':', L'\\', L'\0'};
+    return path[0] && path[1] == L':' && path[2] == L'\\' ? call(root) : DRIVE_REMOTE;
+}

@@ -11,3 +11,7 @@ typedef DWORD(WINAPI* GetFinalPathNameByHandleFn)(HANDLE, LPWSTR, DWORD, DWORD);
 // GetFinalPathNameByHandleW unless a test gives its own.
 DWORD GetFinalPath(HANDLE handle, wchar_t* path, DWORD size,
                    GetFinalPathNameByHandleFn call = GetFinalPathNameByHandleW);
+
+// The drive type of a final path's drive ("C:\..."); DRIVE_REMOTE for a path on a share. call is
+// the system's GetDriveTypeW unless a test gives its own.
+UINT GetDriveTypeOf(const wchar_t* path, UINT(WINAPI* call)(LPCWSTR) = GetDriveTypeW);

@@ -35,8 +35,7 @@ bool IsOnReadOnlyMedia(const char* candidate, CText& located)
                    "DirectX setup: %s not used", candidate);
         return false;
     }
-    const wchar_t root[4] = {path[0], L':', L'\\', L'\0'};
-    const UINT type = path[1] == L':' && path[2] == L'\\' ? GetDriveTypeW(root) : DRIVE_REMOTE;
+    const UINT type = GetDriveTypeOf(path);
     DWORD flags = 0;
     if (type != DRIVE_CDROM ||
         !GetVolumeInformationByHandleW(file.Get(), NULL, 0, NULL, NULL, &flags, NULL, 0) ||

@@ -85,6 +85,8 @@ DWORD FirstNumberFromClock()
 
 const WorkDirectoryCalls& SystemWorkDirectoryCalls()
 {
+    // The folder's calls written out, not copied from SystemFolderCalls(): a static initialised by
+    // a call is guarded by the C++ run-time, whose guard links its whole exception machinery.
     static const WorkDirectoryCalls calls = {GetTempPathW, FirstNumberFromClock, FolderExists,
                                              RecordWorkDirectory, ForgetWorkDirectory,
                                              {GetFinalPathNameByHandleW,
@@ -237,9 +239,7 @@ bool CWorkDirectory::IsSafePlace(const wchar_t* path, char* ansi)
 // error, and anybody could then write into the directory.
 bool CWorkDirectory::IsSafeVolume(const wchar_t* path)
 {
-    const wchar_t root[4] = {path[0], L':', L'\\', L'\0'};
-    const UINT type = path[1] == L':' && path[2] == L'\\' ? m_Calls.folder.pGetDriveTypeW(root)
-                                                          : DRIVE_REMOTE;
+    const UINT type = GetDriveTypeOf(path, m_Calls.folder.pGetDriveTypeW);
     if (type == DRIVE_REMOTE || type == DRIVE_CDROM || type == DRIVE_UNKNOWN ||
         type == DRIVE_NO_ROOT_DIR)
     {
